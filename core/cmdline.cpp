@@ -1,0 +1,107 @@
+// The command line: unit option, numbers, usage text, set-up failures.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "core/zorvat.h"
+#include "platform/clock.h"
+
+namespace {
+
+#if ZORVAT_REVISION == 30
+constexpr const char *progname = "zorvat3";
+constexpr const char *usagetext =
+    "%s (kov) v.3.0\nUsage: %s [ -K | -k | -M | -m | -b ] interfaces interval [times]\n"
+    "Example:\n\t %s \"ce0 ce1 ce4 lo0\" 5\n\t %s ce0,ce1,ce4,lo0 5\n";
+#elif ZORVAT_REVISION == 20
+constexpr const char *progname = "zorvat2";
+constexpr const char *usagetext = "%s (kov) v.2.0\nUsage: %s [ -K | -k | -M | -m | -b ] interval [times]\n";
+#elif ZORVAT_REVISION == 19
+constexpr const char *progname = "zorvat";
+constexpr const char *usagetext = "%s (kov) v.1.9\nUsage: %s [ -K | -k | -M | -m | -b ] interval [times]\n";
+#elif ZORVAT_REVISION == 17
+constexpr const char *progname = "zorvat";
+constexpr const char *usagetext = "%s (kov) v.1.7\nUsage: %s [ -K | -k | -M | -m | -b ] interval [times]\n";
+#else
+#error "unknown ZORVAT_REVISION"
+#endif
+
+}  // namespace
+
+const char *commandname(int argc, char **argv) {
+    return argc > 0 && argv[0] ? argv[0] : progname;
+}
+
+void Usage(const char *cmdname) {
+    // Every %s of the text takes the command name.
+#if ZORVAT_REVISION == 30
+    fprintf(stderr, usagetext, cmdname, cmdname, cmdname, cmdname);
+#else
+    fprintf(stderr, usagetext, cmdname, cmdname);
+#endif
+    exit(1);
+}
+
+void unitoption(int &argc, char **&argv, const char *cmdname) {
+    if (argc < 2 || argv[1][0] != '-') {
+        return;
+    }
+    // Only the letter after the dash counts: -kx acts as -k.
+    switch (argv[1][1]) {
+    case 'M':
+        Oflag = OFLAG_MBYTES;
+        break;
+    case 'K':
+        Oflag = OFLAG_KBYTES;
+        break;
+    case 'm':
+        Oflag = OFLAG_MBITS;
+        break;
+    case 'k':
+        Oflag = OFLAG_KBITS;
+        break;
+    case 'b':
+        Oflag = OFLAG_BITS;
+        break;
+    default:
+        Usage(cmdname);
+    }
+    --argc;
+    ++argv;
+}
+
+int argtoi(const char *s, const char *cmdname) {
+    // strtol reads exactly what atoi reads and tells when the number does
+    // not fit, which atoi leaves undefined.
+    errno = 0;
+    long v = strtol(s, nullptr, 10);
+    if (errno == ERANGE || v < INT_MIN || v > INT_MAX) {
+        Usage(cmdname);
+    }
+    return static_cast<int>(v);
+}
+
+void checkargs(int iters, const char *cmdname) {
+    if (interval < 1 || iters < 0) {
+        Usage(cmdname);
+    }
+    // Every deadline of the schedule must fit the clock's type.
+    if (interval > std::numeric_limits<time_t>::max() - clocktime() - interval) {
+        Usage(cmdname);
+    }
+}
+
+kstat_ctl_t *openkstat() {
+    kstat_ctl_t *kc = kstat_open();
+    if (!kc) {
+        fail("can't open kstat control structure");
+    }
+    return kc;
+}
+
+void fail(const char *msg) {
+    perror(msg);
+    exit(1);
+}

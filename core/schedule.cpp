@@ -1,0 +1,25 @@
+// The sampling schedule.  Turn k begins k intervals after the start, so a
+// slow turn shortens the next wait instead of delaying every later turn.
+#include "core/zorvat.h"
+#include "platform/clock.h"
+
+int interval;
+time_t T;
+time_t Delta;
+
+void startclock() {
+    T = clocktime() + interval;
+}
+
+void waitturn() {
+    Delta = clocktime();
+    if (T >= Delta) {
+        clockwait(T - Delta);
+        T += interval;
+    } else {
+        // Behind schedule (the process was stopped, or a turn took longer
+        // than the interval): go on now and count the next interval from
+        // here rather than hurry through the turns that were missed.
+        T = Delta + interval;
+    }
+}

@@ -1,0 +1,110 @@
+// The measurement core shared by the discovering monitor (zorvat2, zorvat)
+// and the list-driven monitor (zorvat3): units and header, sampling of the
+// kernel counters, rate lines, command line and the sampling schedule.
+//
+// ZORVAT_REVISION (17, 19, 20 or 30) selects the revision being built.
+#ifndef ZORVAT_CORE_ZORVAT_H
+#define ZORVAT_CORE_ZORVAT_H
+
+#include <cstdint>
+#include <ctime>
+
+#include "platform/kstat.h"
+
+#ifndef ZORVAT_REVISION
+#error "ZORVAT_REVISION must be 17, 19, 20 or 30"
+#endif
+
+// One sample of one interface: the eight kernel counters, 32 bits each.
+struct ifdata {
+    uint32_t rbytes;
+    uint32_t ipackets;
+    uint32_t obytes;
+    uint32_t opackets;
+    uint32_t ierrors;
+    uint32_t oerrors;
+    uint32_t collisions;
+    uint32_t nocanput;
+};
+
+// A counter that holds this value was not available in its sample.
+constexpr uint32_t NOSTAT = 0xFFFFFFFF;
+
+// Output-unit modes, the values of Oflag.  Any other value acts as
+// OFLAG_BYTES.
+constexpr int OFLAG_MBYTES = 1;
+constexpr int OFLAG_KBYTES = 2;
+constexpr int OFLAG_BYTES = 3;
+constexpr int OFLAG_MBITS = 4;
+constexpr int OFLAG_KBITS = 5;
+constexpr int OFLAG_BITS = 6;
+
+extern int Oflag;     // output-unit mode, final before the first report
+extern int interval;  // seconds between turns, at least 1 once checked
+extern time_t T;      // steady-clock second at which the next turn begins
+extern time_t Delta;  // steady-clock second read at the top of a turn
+
+// Header.
+
+// Print the column header of the unit chosen at the first call.  Cannot
+// fail; a failed write goes unnoticed.
+void pbanner();
+
+// Sampling.
+
+// Sample the interface named name into rec: the four byte and packet
+// counters become NOSTAT when no kstat bears the name (the other four are
+// left alone), a single counter becomes NOSTAT when its statistic is
+// missing.  Cannot fail.
+void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec);
+
+// Reports.
+
+// Print the rate line of one interface from its current and previous
+// samples.  Cannot fail.
+void printline(const char *name, const ifdata &curr, const ifdata &prev);
+
+// End a report: the empty line, then the whole report goes out.
+void endreport();
+
+// Command line and set-up.  Each of these either succeeds or ends the
+// process with status 1.
+
+// The name to use in the usage text: argv[0], or the program's own name
+// when the command line has none.
+const char *commandname(int argc, char **argv);
+
+// Write the usage text, every %s replaced by cmdname; exit 1.
+[[noreturn]] void Usage(const char *cmdname);
+
+// Set Oflag from a unit option in argv[1] and consume it.  An argument
+// that begins with '-' and has no known unit letter second is a usage
+// error.
+void unitoption(int &argc, char **&argv, const char *cmdname);
+
+// The decimal number at the head of s, as atoi reads it (blanks skipped,
+// an optional sign, digits up to the first other character; 0 when there
+// are none).  A number beyond the range of int is a usage error.
+int argtoi(const char *s, const char *cmdname);
+
+// Check interval and iters: interval at least 1 and small enough for the
+// schedule, iters not negative.
+void checkargs(int iters, const char *cmdname);
+
+// Open the kernel statistics, or report why not and exit 1.
+kstat_ctl_t *openkstat();
+
+// Report a failed set-up step (perror with msg) and exit 1.
+[[noreturn]] void fail(const char *msg);
+
+// Schedule.
+
+// Start the schedule: the first turn begins interval seconds from now.
+void startclock();
+
+// Wait for the next turn and set the deadline of the one after it.  A
+// deadline already passed lets the turn go on at once and restarts the
+// schedule from now.
+void waitturn();
+
+#endif

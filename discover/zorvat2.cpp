@@ -1,0 +1,47 @@
+// zorvat2 and zorvat: monitor every interface the host has at start.
+#include <cstring>
+
+#include "core/zorvat.h"
+#include "discover/ifinfo.h"
+
+int main(int argc, char **argv) {
+    Oflag = OFLAG_BYTES;
+    const char *cmdname = commandname(argc, argv);
+    unitoption(argc, argv, cmdname);
+
+    int iters = 0;
+    if (argc == 2) {
+        interval = argtoi(argv[1], cmdname);
+    } else if (argc == 3) {
+        interval = argtoi(argv[1], cmdname);
+        iters = argtoi(argv[2], cmdname);
+    } else {
+        Usage(cmdname);
+    }
+    checkargs(iters, cmdname);
+
+    kstat_ctl_t *kc = openkstat();
+    ifinfo_t *ifinfoptr = ifinfo();
+    ifnamelength(ifinfoptr);
+    size_t idssize = static_cast<size_t>(ifinfoptr->numifs) * sizeof(ifdata);
+    ifdata *last = newsamples(ifinfoptr->numifs);
+    ifdata *now = newsamples(ifinfoptr->numifs);
+
+    startclock();
+    ifdataupdate(last, ifinfoptr, kc);
+    for (int counter = 1;;) {
+        waitturn();
+        pbanner();
+        ifdataupdate(now, ifinfoptr, kc);
+        printIFdata(now, last, ifinfoptr);
+        memcpy(last, now, idssize);
+        // An endless run (iters 0) counts nothing, so it never overflows.
+        if (iters != 0) {
+            if (counter >= iters) {
+                break;
+            }
+            ++counter;
+        }
+    }
+    return 0;
+}
