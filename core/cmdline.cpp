@@ -83,6 +83,31 @@ int argtoi(const char *s, const char *cmdname) {
     return static_cast<int>(v);
 }
 
+void getargs(int argc, char **argv, const char *cmdname, int *iters, const char **names) {
+    Oflag = OFLAG_BYTES;
+    unitoption(argc, argv, cmdname);
+    *iters = 0;
+#if ZORVAT_REVISION == 30
+    // interfaces interval [times]
+    if (argc != 3 && argc != 4) {
+        Usage(cmdname);
+    }
+    *names = argv[1];
+    ++argv;
+    --argc;
+#else
+    // interval [times]
+    *names = nullptr;
+    if (argc != 2 && argc != 3) {
+        Usage(cmdname);
+    }
+#endif
+    interval = argtoi(argv[1], cmdname);
+    if (argc == 3) {
+        *iters = argtoi(argv[2], cmdname);
+    }
+}
+
 void checkargs(int iters, const char *cmdname) {
     if (interval < 1 || iters < 0) {
         Usage(cmdname);

@@ -1,5 +1,6 @@
 // Rate lines: two samples of one interface become per-second figures.
 #include <array>
+#include <cerrno>
 #include <cstdio>
 
 #include "core/zorvat.h"
@@ -66,7 +67,22 @@ void printline(const char *name, const ifdata &curr, const ifdata &prev) {
            (pin + pout) / secs, static_cast<int32_t>(diff(curr.nocanput, prev.nocanput).diff));
 }
 
+namespace {
+int writeerror;  // errno of the last report that could not be written
+}
+
 void endreport() {
     puts("");
-    fflush(stdout);
+    if (fflush(stdout) != 0) {
+        writeerror = errno;
+    }
+}
+
+int endrun() {
+    if (writeerror != 0) {
+        errno = writeerror;
+        perror("write error");
+        return 1;
+    }
+    return 0;
 }

@@ -64,8 +64,13 @@ void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec);
 // samples.  Cannot fail.
 void printline(const char *name, const ifdata &curr, const ifdata &prev);
 
-// End a report: the empty line, then the whole report goes out.
+// End a report: the empty line, then the whole report goes out.  A
+// failed write does not stop the run.
 void endreport();
+
+// The exit status of a run that did all its turns: 0, or 1 with a message
+// when a report could not be written (reports were lost).
+int endrun();
 
 // Command line and set-up.  Each of these either succeeds or ends the
 // process with status 1.
@@ -86,6 +91,12 @@ void unitoption(int &argc, char **&argv, const char *cmdname);
 // an optional sign, digits up to the first other character; 0 when there
 // are none).  A number beyond the range of int is a usage error.
 int argtoi(const char *s, const char *cmdname);
+
+// Read the whole command line: Oflag from the unit option, then interval,
+// *iters (0 when not given: no limit) and, in the list-driven monitor,
+// *names, the interfaces argument.  A wrong number of arguments is a usage
+// error; the values are checked by checkargs.
+void getargs(int argc, char **argv, const char *cmdname, int *iters, const char **names);
 
 // Check interval and iters: interval at least 1 and small enough for the
 // schedule, iters not negative.

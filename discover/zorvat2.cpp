@@ -5,19 +5,10 @@
 #include "discover/ifinfo.h"
 
 int main(int argc, char **argv) {
-    Oflag = OFLAG_BYTES;
     const char *cmdname = commandname(argc, argv);
-    unitoption(argc, argv, cmdname);
-
     int iters = 0;
-    if (argc == 2) {
-        interval = argtoi(argv[1], cmdname);
-    } else if (argc == 3) {
-        interval = argtoi(argv[1], cmdname);
-        iters = argtoi(argv[2], cmdname);
-    } else {
-        Usage(cmdname);
-    }
+    const char *names = nullptr;
+    getargs(argc, argv, cmdname, &iters, &names);
     checkargs(iters, cmdname);
 
     kstat_ctl_t *kc = openkstat();
@@ -43,5 +34,5 @@ int main(int argc, char **argv) {
             ++counter;
         }
     }
-    return 0;
+    return endrun();
 }

@@ -3,22 +3,10 @@
 #include "listmon/iftable.h"
 
 int main(int argc, char **argv) {
-    Oflag = OFLAG_BYTES;
     const char *cmdname = commandname(argc, argv);
-    unitoption(argc, argv, cmdname);
-
     int iters = 0;
     const char *names = nullptr;
-    if (argc == 3) {
-        names = argv[1];
-        interval = argtoi(argv[2], cmdname);
-    } else if (argc == 4) {
-        names = argv[1];
-        interval = argtoi(argv[2], cmdname);
-        iters = argtoi(argv[3], cmdname);
-    } else {
-        Usage(cmdname);
-    }
+    getargs(argc, argv, cmdname, &iters, &names);
     IFparse(names, cmdname);
     if (IFnumb == 0) {
         Usage(cmdname);
@@ -44,5 +32,5 @@ int main(int argc, char **argv) {
             ++counter;
         }
     }
-    return 0;
+    return endrun();
 }
