@@ -64,6 +64,11 @@ void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec);
 // samples.  Cannot fail.
 void printline(const char *name, const ifdata &curr, const ifdata &prev);
 
+// Write v as printf's "%*.1f" does with that width (at most FMTROOM - 1
+// characters whatever v is), without a terminator; return the end.
+constexpr int FMTROOM = 330;
+char *fmtfixed(char *p, double v, int width);
+
 // End a report: the empty line, then the whole report goes out.  A
 // failed write does not stop the run.
 void endreport();
