@@ -1,0 +1,129 @@
+#!/bin/sh
+# The manual pages render without warnings, and the install rules put the
+# three programs in bin and their pages in share/man/man1, nothing else.
+# When dpkg-deb is there, the Debian package is made and looked into too.
+#
+# Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION
+#   REVISION is the one the program zorvat was built as: 1.7 or 1.9.
+# ZORVAT_SHIP_EMULATOR, when set, runs the built programs (a cross build).
+# Exit status 77: groff is missing, so nothing was tested.
+set -u
+
+src=$1
+build=$2
+rev=$3
+pages="zorvat2 zorvat3 zorvat"
+sections="NAME SYNOPSIS DESCRIPTION OPTIONS OPERANDS EXIT.STATUS EXAMPLES NOTES SEE.ALSO"
+
+if ! command -v groff >/dev/null 2>&1; then
+    echo "SKIP: groff is not installed"
+    exit 77
+fi
+
+failed=0
+fail() {
+    echo "FAIL: $*"
+    failed=1
+}
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/zorvat-ship.XXXXXX") || exit 1
+trap 'rm -rf "$tmp"' EXIT
+
+# Rendering: no warning of any kind, and every usual section present.
+for p in $pages; do
+    page=$src/man/$p.1
+    if [ ! -f "$page" ]; then
+        fail "$page is missing"
+        continue
+    fi
+    warnings=$(groff -man -ww -z "$page" 2>&1)
+    [ -z "$warnings" ] || fail "groff warns about $p.1: $warnings"
+    if command -v man >/dev/null 2>&1; then
+        warnings=$(MANWIDTH=80 man --warnings=w -l "$page" 2>&1 >/dev/null)
+        [ -z "$warnings" ] || fail "man warns about $p.1: $warnings"
+    fi
+    text=$(groff -man -Tascii -ww "$page" 2>/dev/null | sed 's/.\x08//g')
+    for s in $sections; do
+        printf '%s\n' "$text" | grep -q "^$s\$" || fail "$p.1 has no section $s"
+    done
+    printf '%s\n' "$text" | grep -q "^ *$p  *- " || fail "$p.1 has no NAME line for $p"
+done
+
+# Installation into a fresh prefix.
+prefix=$tmp/prefix
+if ! cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1; then
+    cat "$tmp/install.log"
+    fail "cmake --install failed"
+fi
+expected="bin/zorvat
+bin/zorvat2
+bin/zorvat3
+share/man/man1/zorvat.1
+share/man/man1/zorvat2.1
+share/man/man1/zorvat3.1"
+got=$(cd "$prefix" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$got" = "$expected" ] || fail "installed files differ:
+--- expected
+$expected
+--- installed
+$got"
+for p in $pages; do
+    [ -x "$prefix/bin/$p" ] || fail "bin/$p is not executable"
+    cmp -s "$src/man/$p.1" "$prefix/share/man/man1/$p.1" || fail "share/man/man1/$p.1 differs from man/$p.1"
+done
+
+# The installed programs are the revisions their names promise.
+run() {
+    # shellcheck disable=SC2086 # the emulator may bring its own arguments
+    ${ZORVAT_SHIP_EMULATOR:-} "$@"
+}
+for pv in zorvat2:2.0 zorvat3:3.0 zorvat:$rev; do
+    p=${pv%%:*}
+    v=${pv#*:}
+    [ -x "$prefix/bin/$p" ] || continue
+    out=$(run "$prefix/bin/$p" 2>&1 >/dev/null)
+    status=$?
+    [ $status -eq 1 ] || fail "$p without arguments exits $status, not 1"
+    printf '%s\n' "$out" | head -n 1 | grep -q " (kov) v\.$v\$" || fail "$p is not revision $v: $out"
+done
+if [ -x "$prefix/bin/zorvat3" ]; then
+    out=$(run "$prefix/bin/zorvat3" lo 1 1)
+    status=$?
+    [ $status -eq 0 ] || fail "zorvat3 lo 1 1 exits $status"
+    printf '%s\n' "$out" | grep -q '^Name  *IBytes/s' || fail "zorvat3 lo 1 1 printed no header: $out"
+    printf '%s\n' "$out" | grep -q '^lo  ' || fail "zorvat3 lo 1 1 printed no line for lo: $out"
+fi
+
+# The Debian package, where the tools to make and read one are here.
+if command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2>&1 &&
+    [ -f "$build/CPackConfig.cmake" ] && [ -z "${ZORVAT_SHIP_EMULATOR:-}" ]; then
+    if ! (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg") >"$tmp/cpack.log" 2>&1; then
+        cat "$tmp/cpack.log"
+        fail "cpack -G DEB failed"
+    fi
+    deb=
+    for f in "$tmp"/pkg/zorvat_*.deb; do
+        [ -f "$f" ] && deb=$f && break
+    done
+    if [ -z "$deb" ]; then
+        fail "cpack made no zorvat_*.deb"
+    else
+        [ "$(dpkg-deb -f "$deb" Package)" = zorvat ] || fail "package name is not zorvat"
+        [ "$(dpkg-deb -f "$deb" Section)" = net ] || fail "package section is not net"
+        [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] ||
+            fail "package architecture is not $(dpkg --print-architecture)"
+        [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "package has no maintainer"
+        dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "package depends on no libc6"
+        files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sed 's|^\./||' | LC_ALL=C sort)
+        [ "$files" = "$(printf '%s\n' "$expected" | sed 's|^|usr/|')" ] || fail "package files differ:
+$files"
+    fi
+else
+    echo "note: the Debian package was not checked (no dpkg-deb, dpkg-shlibdeps or CPack config, or a cross build)"
+fi
+
+if [ $failed -ne 0 ]; then
+    exit 1
+fi
+echo "pages render without warnings; install and package put the files where they belong"
+exit 0

@@ -1,0 +1,15 @@
+# Shipping: the manual pages render without warnings, and the install rules
+# (and the Debian package, where dpkg is here) put the programs and pages
+# where they belong.  Skipped (77) when groff is missing.
+set(zorvat_ship_emulator)
+if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR " " zorvat_ship_emulator)
+endif()
+add_test(NAME install_and_pages
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/install_test.sh
+                 ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${ZORVAT_REVISION})
+set_tests_properties(install_and_pages PROPERTIES
+                     SKIP_RETURN_CODE 77
+                     TIMEOUT 300
+                     LABELS ship
+                     ENVIRONMENT "ZORVAT_SHIP_EMULATOR=${zorvat_ship_emulator}")
