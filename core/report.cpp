@@ -157,7 +157,8 @@ void printline(const char *name, const ifdata &curr, const ifdata &prev) {
     *p++ = ' ';
     *p++ = ' ';
     uint64_t mag = nocanput < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(nocanput)) : static_cast<uint64_t>(nocanput);
-    p = putdigits(p, mag, nocanput < 0, 8, "\n", 1);
+    p = putdigits(p, mag, nocanput < 0, 8, "", 0);
+    *p++ = '\n';
     fwrite(line, 1, static_cast<size_t>(p - line), stdout);
 }
 

@@ -16,6 +16,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -46,9 +47,12 @@ constexpr std::array<statsource, NSTATS> stats = {{
     {"nocanput", 3},
 }};
 
+// One link's line of the snapshot: its name and the text of its sixteen
+// counters, which are read only when its kstat is.
 struct devrow {
-    std::string_view name;  // points into the snapshot text
-    std::array<uint32_t, NSTATS> value;
+    std::string_view name;
+    const char *counters;
+    const char *eol;
 };
 
 // Per kstat: where its link stood in the last snapshot and which snapshot
@@ -60,7 +64,8 @@ struct ksplace {
 
 struct library {
     int fd = -1;
-    std::vector<char> text;  // the last reading; grows, never shrinks
+    std::unique_ptr<char[]> text;  // the last reading; grows, never shrinks
+    size_t room = 0;
     std::vector<devrow> rows;
     unsigned long epoch = 0;  // number of the current snapshot
     hrtime_t taken = 0;       // when it was taken
@@ -93,7 +98,7 @@ uint32_t number(const char *&p, const char *end) {
 // link, "name: " and sixteen counters.
 void parse(library &lib, size_t len) {
     lib.rows.clear();
-    const char *p = lib.text.data();
+    const char *p = lib.text.get();
     const char *end = p + len;
     for (int skip = 0; skip < 2 && p < end; ++skip) {
         p = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
@@ -110,16 +115,7 @@ void parse(library &lib, size_t len) {
             while (name < colon && *name == ' ') {
                 ++name;
             }
-            std::array<uint32_t, 16> col{};
-            const char *q = colon + 1;
-            for (auto &c : col) {
-                c = number(q, eol);
-            }
-            devrow row{std::string_view(name, static_cast<size_t>(colon - name)), {}};
-            for (int i = 0; i < NSTATS; ++i) {
-                row.value[static_cast<size_t>(i)] = col[static_cast<size_t>(stats[static_cast<size_t>(i)].column)];
-            }
-            lib.rows.push_back(row);
+            lib.rows.push_back(devrow{std::string_view(name, static_cast<size_t>(colon - name)), colon + 1, eol});
         }
         p = eol + 1;
     }
@@ -131,14 +127,17 @@ bool snapshot(library &lib) {
         return false;
     }
     size_t used = 0;
-    if (lib.text.size() < 4096) {
-        lib.text.resize(4096);
-    }
     for (;;) {
-        if (used == lib.text.size()) {
-            lib.text.resize(2 * used);
+        if (used == lib.room) {
+            size_t room = lib.room ? 2 * lib.room : 16384;
+            std::unique_ptr<char[]> bigger(new char[room]);
+            if (used != 0) {
+                memcpy(bigger.get(), lib.text.get(), used);
+            }
+            lib.text = std::move(bigger);
+            lib.room = room;
         }
-        ssize_t n = read(lib.fd, lib.text.data() + used, lib.text.size() - used);
+        ssize_t n = read(lib.fd, lib.text.get() + used, lib.room - used);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -174,10 +173,15 @@ const devrow *findrow(library &lib, const char *name, ksplace &pl) {
 }
 
 void fill(kstat_t *ksp, const devrow &row) {
+    std::array<uint32_t, 16> col{};
+    const char *p = row.counters;
+    for (auto &c : col) {
+        c = number(p, row.eol);
+    }
     auto *np = static_cast<kstat_named_t *>(ksp->ks_data);
     for (size_t i = 0; i < NSTATS; ++i) {
         np[i].value.ui64 = 0;
-        np[i].value.ui32 = row.value[i];
+        np[i].value.ui32 = col[static_cast<size_t>(stats[i].column)];
     }
 }
 
@@ -228,7 +232,6 @@ kstat_ctl_t *kstat_open() {
             copyname(np.name, stats[s].name);
             np.data_type = KSTAT_DATA_UINT32;
         }
-        fill(&k, lib->rows[i]);
         lib->place[i] = ksplace{i, 0};
         lib->byname.emplace_back(std::string_view(k.ks_name), &k);
     }
