@@ -35,11 +35,12 @@ const char *commandname(int argc, char **argv) {
 }
 
 void Usage(const char *cmdname) {
-    // Every %s of the text takes the command name.
+    // Every %s of the text takes the command name.  The process ends
+    // whether or not the text could be written.
 #if ZORVAT_REVISION == 30
-    fprintf(stderr, usagetext, cmdname, cmdname, cmdname, cmdname);
+    (void)fprintf(stderr, usagetext, cmdname, cmdname, cmdname, cmdname);
 #else
-    fprintf(stderr, usagetext, cmdname, cmdname);
+    (void)fprintf(stderr, usagetext, cmdname, cmdname);
 #endif
     exit(1);
 }

@@ -159,7 +159,8 @@ void printline(const char *name, const ifdata &curr, const ifdata &prev) {
     uint64_t mag = nocanput < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(nocanput)) : static_cast<uint64_t>(nocanput);
     p = putdigits(p, mag, nocanput < 0, 8, "", 0);
     *p++ = '\n';
-    fwrite(line, 1, static_cast<size_t>(p - line), stdout);
+    // A failed write shows at the flush that ends the report.
+    (void)fwrite(line, 1, static_cast<size_t>(p - line), stdout);
 }
 
 namespace {
@@ -167,7 +168,7 @@ int writeerror;  // errno of the last report that could not be written
 }
 
 void endreport() {
-    puts("");
+    (void)puts("");
     if (fflush(stdout) != 0) {
         writeerror = errno;
     }

@@ -58,10 +58,11 @@ ifinfo_t *ifinfo() {
         ifail("SIOCGIFNUM");
     }
 
-    // No interfaces is an empty list, not a failed allocation.
+    // No interfaces is an empty list, not a failed allocation: the buffer
+    // always has room for one record, whatever the count.
     size_t size = static_cast<size_t>(count > 0 ? count : 0) * sizeof(struct ifreq);
-    auto *buf = static_cast<struct ifreq *>(malloc(size));
-    if (!buf && size != 0) {
+    auto *buf = static_cast<struct ifreq *>(malloc(std::max(size, sizeof(struct ifreq))));
+    if (!buf) {
         ifail("no memory");
     }
     struct ifconf ifc {};

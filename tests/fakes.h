@@ -1,0 +1,166 @@
+// Fakes of the platform layer for the unit tests, and helpers that capture
+// what the code under test writes.
+//
+// The fakes replace kstat_*, the three ioctl overloads of the interface
+// requests and clocktime/clockwait; every test program links them instead
+// of the real platform.  Their state is process-wide and plain, so tests
+// script it directly and reset it in SetUp.
+#ifndef ZORVAT_TESTS_FAKES_H
+#define ZORVAT_TESTS_FAKES_H
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/kstat.h"
+
+namespace fake {
+
+// The kstat chain.  kstat_open() returns the one handle; kadd appends a
+// kstat (module "link") whose data hold the given statistics at once.
+// kset and kremove change the live counters, which a successful
+// kstat_read copies into the kstat's data; a failing read leaves the data
+// as they were.  A value above 32 bits is stored as a 64-bit statistic.
+using stats = std::vector<std::pair<std::string, uint64_t>>;
+void kreset();  // empty chain, log cleared, reads and kstat_open succeed
+void kadd(const std::string &name, const stats &s);
+void kset(const std::string &name, const std::string &stat, uint64_t value);
+void kremove(const std::string &name, const std::string &stat);
+void kfailread(const std::string &name, bool fail);
+extern int kopenerrno;  // nonzero: kstat_open fails with this errno
+
+struct kstatlog {
+    std::vector<std::string> lookups;  // names asked of kstat_lookup, in order
+    std::vector<std::string> stats;    // names asked of kstat_data_lookup, in order
+    int reads = 0;                     // kstat_read calls
+    bool wildcard = true;              // every lookup had module null, instance -1
+};
+extern kstatlog klog;
+
+// The interface requests.  SIOCGIFNUM answers count (names.size() when
+// negative); SIOCGIFCONF fills as many of names as ifc_len has room for;
+// SIOCGIFFLAGS answers flags[name] (0 when absent).  A nonzero errno
+// makes the request fail, for SIOCGIFFLAGS only for the name flagsfails.
+struct sockscript {
+    std::vector<std::string> names;
+    std::map<std::string, short> flags;
+    int count = -1;
+    int numerrno = 0;
+    int conferrno = 0;
+    std::string flagsfails;
+    int flagserrno = 0;
+    // Recorded.
+    std::vector<std::string> flagqueries;  // SIOCGIFFLAGS names, in order
+    unsigned long confrequest = 0;         // the request number used for the records
+    int conflen = -1;                      // ifc_len handed in
+    int fd = -1;                           // descriptor of the last request
+};
+extern sockscript sock;
+
+// The clock.  clockwait records every wait and moves the clock on by it,
+// unless the clock is held.  A test adds "work" by moving clocknow itself.
+extern time_t clocknow;
+extern bool clockheld;
+extern std::vector<time_t> waits;
+
+// A record's eight counters, for comparisons.
+template <class R>
+std::array<uint32_t, 8> fields(const R &r) {
+    static_assert(sizeof(R) == 8 * sizeof(uint32_t));
+    std::array<uint32_t, 8> a{};
+    memcpy(a.data(), &r, sizeof r);
+    return a;
+}
+
+inline std::string slurp(FILE *f) {
+    std::string s;
+    fflush(f);
+    rewind(f);
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+        s.append(buf, n);
+    }
+    fclose(f);
+    return s;
+}
+
+// What fn writes to standard output, in this process.
+inline std::string captured(const std::function<void()> &fn) {
+    fflush(stdout);
+    FILE *f = tmpfile();
+    int saved = dup(1);
+    dup2(fileno(f), 1);
+    fn();
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    return slurp(f);
+}
+
+// fn run in a child process: its wait status and what it wrote.
+struct ran {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+inline ran inchild(const std::function<void()> &fn) {
+    FILE *o = tmpfile();
+    FILE *e = tmpfile();
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(fileno(o), 1);
+        dup2(fileno(e), 2);
+        fn();
+        fflush(nullptr);
+        _exit(0);
+    }
+    ran r;
+    waitpid(pid, &r.status, 0);
+    r.out = slurp(o);
+    r.err = slurp(e);
+    return r;
+}
+inline int exitcode(const ran &r) {
+    return WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
+}
+
+// Blank-separated words of a text.
+inline std::vector<std::string> words(const std::string &s) {
+    std::istringstream in(s);
+    std::vector<std::string> w;
+    for (std::string x; in >> x;) {
+        w.push_back(x);
+    }
+    return w;
+}
+
+// Lines of a text, the empty ones included; the newline ending the last
+// line starts no line of its own.
+inline std::vector<std::string> lines(const std::string &s) {
+    std::vector<std::string> v;
+    size_t at = 0;
+    for (size_t nl; (nl = s.find('\n', at)) != std::string::npos; at = nl + 1) {
+        v.push_back(s.substr(at, nl - at));
+    }
+    if (at < s.size()) {
+        v.push_back(s.substr(at));
+    }
+    return v;
+}
+
+}  // namespace fake
+
+#endif

@@ -1,0 +1,80 @@
+// The column header: six texts, fixed label columns, chosen once a process.
+#include <gtest/gtest.h>
+
+#include "core/zorvat.h"
+#include "tests/fakes.h"
+
+namespace {
+
+// Indexed by Oflag - 1.
+const std::array<std::string, 6> headers = {
+    "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  Nocanput",
+    "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  Nocanput",
+    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  Nocanput",
+    "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  Nocanput",
+    "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  Nocanput",
+    "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  Nocanput",
+};
+
+// The column, counted from 1, of the last character of each label.
+const std::vector<size_t> labelcolumns = {4, 25, 40, 49, 58, 66, 73, 80, 95, 104, 114};
+
+// Columns where a run of non-blank characters ends.
+std::vector<size_t> runends(const std::string &s) {
+    std::vector<size_t> ends;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != ' ' && (i + 1 == s.size() || s[i + 1] == ' ')) {
+            ends.push_back(i + 1);
+        }
+    }
+    return ends;
+}
+
+TEST(Banner, LabelsEndInTheSameColumnsInEveryMode) {
+    for (const std::string &h : headers) {
+        SCOPED_TRACE(h);
+        EXPECT_EQ(h.size(), 114U);
+        EXPECT_EQ(runends(h), labelcolumns);
+    }
+}
+
+// pbanner chooses its text at the first call and keeps it, so each mode
+// needs a fresh process; a later change of Oflag must not change it.
+TEST(Banner, ChosenOnceByTheModeOfTheFirstCall) {
+    const struct {
+        int oflag;
+        int shown;  // the mode whose text is printed
+    } cases[] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {0, 3}, {7, 3}, {-1, 3}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.oflag);
+        fake::ran r = fake::inchild([&] {
+            Oflag = c.oflag;
+            pbanner();
+            Oflag = c.oflag == OFLAG_MBYTES ? OFLAG_BITS : OFLAG_MBYTES;
+            pbanner();
+        });
+        const std::string &h = headers[static_cast<size_t>(c.shown - 1)];
+        EXPECT_EQ(fake::exitcode(r), 0);
+        EXPECT_EQ(r.out, h + "\n" + h + "\n");
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+// With a name field 10 characters wide, the fields of a rate line end
+// under the last characters of the labels.
+TEST(Banner, RateLineFieldsEndUnderTheLabels) {
+    Oflag = OFLAG_BYTES;
+    interval = 5;
+    const ifdata prev{1000000, 2000, 500000, 1000, 7, 0, 0, 10};
+    const ifdata curr{1010240, 2050, 505120, 1025, 8, 0, 0, 13};
+    std::string line = fake::captured([&] { printline("abcdefghij", curr, prev); });
+    ASSERT_EQ(line.back(), '\n');
+    line.pop_back();
+    std::vector<size_t> ends = runends(line);
+    ASSERT_EQ(ends.size(), labelcolumns.size());
+    EXPECT_EQ(ends.front(), 10U);
+    EXPECT_EQ(std::vector<size_t>(ends.begin() + 1, ends.end()),
+              std::vector<size_t>(labelcolumns.begin() + 1, labelcolumns.end()));
+}
+
+}  // namespace

@@ -1,0 +1,172 @@
+// The rate line: differences, units, the missing-counter rule, the format.
+#include <gtest/gtest.h>
+
+#include "core/zorvat.h"
+#include "tests/fakes.h"
+
+namespace {
+
+const ifdata exprev{1000000, 2000, 500000, 1000, 7, 0, 0, 10};
+const ifdata excurr{1010240, 2050, 505120, 1025, 8, 0, 0, 13};
+
+std::string rawline(const char *name, const ifdata &curr, const ifdata &prev, int oflag, int secs) {
+    Oflag = oflag;
+    interval = secs;
+    return fake::captured([&] { printline(name, curr, prev); });
+}
+
+// The printed columns, numbered as in the header: [1] is the name.
+std::vector<std::string> columns(const ifdata &curr, const ifdata &prev, int oflag = OFLAG_BYTES, int secs = 1) {
+    std::vector<std::string> w = fake::words(rawline("ce0", curr, prev, oflag, secs));
+    w.insert(w.begin(), "");
+    return w;
+}
+
+TEST(Report, WorkedExampleInEveryMode) {
+    const struct {
+        int oflag;
+        const char *in, *out, *total;
+    } cases[] = {
+        {1, "0.0", "0.0", "0.0"},           {2, "2.0", "1.0", "3.0"},          {3, "2048.0", "1024.0", "3072.0"},
+        {4, "0.0", "0.0", "0.0"},           {5, "16.0", "8.0", "24.0"},        {6, "16384.0", "8192.0", "24576.0"},
+        {0, "2048.0", "1024.0", "3072.0"},  {7, "2048.0", "1024.0", "3072.0"}, {-1, "2048.0", "1024.0", "3072.0"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.oflag);
+        std::vector<std::string> col = columns(excurr, exprev, c.oflag, 5);
+        ASSERT_EQ(col.size(), 12U);
+        EXPECT_EQ(col[1], "ce0");
+        EXPECT_EQ(col[2], c.in);
+        EXPECT_EQ(col[3], c.out);
+        EXPECT_EQ(col[9], c.total);
+        EXPECT_EQ(std::vector<std::string>(col.begin() + 4, col.begin() + 9),
+                  (std::vector<std::string>{"10.0", "5.0", "0.2", "0.0", "0.0"}));
+        EXPECT_EQ(col[10], "15.0");
+        EXPECT_EQ(col[11], "3");
+    }
+    EXPECT_EQ(rawline("ce0", excurr, exprev, OFLAG_KBYTES, 5),
+              "ce0                 2.0            1.0     10.0      5.0     0.2    0.0    0.0            3.0     "
+              "15.0         3\n");
+}
+
+// The megabyte modes print 0.0 for the worked example; a bigger change
+// tells every scale apart.
+TEST(Report, UnitScales) {
+    const ifdata prev{};
+    const ifdata curr{3145728, 0, 0, 0, 0, 0, 0, 0};
+    const std::pair<int, const char *> cases[] = {
+        {1, "1.5"}, {2, "1536.0"}, {3, "1572864.0"}, {4, "12.0"}, {5, "12288.0"}, {6, "12582912.0"}};
+    for (const auto &[oflag, in] : cases) {
+        SCOPED_TRACE(oflag);
+        std::vector<std::string> col = columns(curr, prev, oflag, 2);
+        EXPECT_EQ(col[2], in);
+        EXPECT_EQ(col[9], in);
+    }
+}
+
+TEST(Report, ModularDifferencesAndRounding) {
+    const struct {
+        const char *what;
+        ifdata prev, curr;
+        int secs;
+        std::vector<std::pair<int, const char *>> expect;  // column, text
+    } cases[] = {
+        {"rbytes wraps past 2^32", {4294967000U, 0, 0, 0, 0, 0, 0, 0}, {200, 0, 0, 0, 0, 0, 0, 0}, 1,
+         {{2, "496.0"}, {9, "496.0"}}},
+        {"rbytes reset", {5000000, 0, 0, 0, 0, 0, 0, 0}, {1000, 0, 0, 0, 0, 0, 0, 0}, 5, {{2, "857993659.2"}}},
+        {"nocanput backwards", {0, 0, 0, 0, 0, 0, 0, 10}, {0, 0, 0, 0, 0, 0, 0, 4}, 5, {{11, "-6"}}},
+        {"0xFFFFFFFE is unsigned", {2, 2, 0, 0, 5, 0, 0, 0}, {0, 0, 0, 0, 3, 0, 0, 0}, 1,
+         {{2, "4294967294.0"}, {4, "4294967294.0"}, {6, "4294967294.0"}}},
+        {"totals from unrounded rates", {0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 1, 0, 0, 0, 0, 0}, 3,
+         {{2, "0.3"}, {3, "0.3"}, {9, "0.7"}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> col = columns(c.curr, c.prev, OFLAG_BYTES, c.secs);
+        ASSERT_EQ(col.size(), 12U);
+        for (const auto &[n, text] : c.expect) {
+            EXPECT_EQ(col[static_cast<size_t>(n)], text) << "column " << n;
+        }
+    }
+}
+
+// Byte mode over many changes and intervals: the line is exactly what the
+// report format gives through printf for the per-second figures.
+TEST(Report, LineIsTheReportFormatOfTheFigures) {
+    uint64_t seed = 0x2545F4914F6CDD1DULL;
+    auto next = [&seed](uint32_t range) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<uint32_t>(seed >> 32) % range;
+    };
+    const char *names[] = {"e0", "ce0", "e1000g0", "eth12345", "averylongname15"};
+    const uint32_t ranges[] = {10, 1000, 1U << 20, 0xFFFFFFFF};
+    for (int i = 0; i < 2000; ++i) {
+        ifdata prev{}, curr{};
+        static constexpr uint32_t ifdata::*field[] = {&ifdata::rbytes,   &ifdata::ipackets, &ifdata::obytes,
+                                                      &ifdata::opackets, &ifdata::ierrors,  &ifdata::oerrors,
+                                                      &ifdata::collisions, &ifdata::nocanput};
+        auto p = [&](int k) -> uint32_t & { return prev.*field[k]; };
+        auto q = [&](int k) -> uint32_t & { return curr.*field[k]; };
+        for (int k = 0; k < 8; ++k) {
+            p(k) = next(0xFFFFFFFF);
+            q(k) = p(k) + next(ranges[next(4)]);
+            if (q(k) == NOSTAT) {
+                --q(k);
+            }
+        }
+        const int secs = i % 3 ? static_cast<int>(next(16)) + 1 : static_cast<int>(next(100000)) + 1;
+        const char *name = names[next(5)];
+        const double s = secs;
+        auto d = [&](int k) { return static_cast<double>(q(k) - p(k)); };
+        char expect[512];
+        snprintf(expect, sizeof expect, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d\n", name,
+                 d(0) / s, d(2) / s, d(1) / s, d(3) / s, d(4) / s, d(5) / s, d(6) / s, (d(0) + d(2)) / s,
+                 (d(1) + d(3)) / s, static_cast<int32_t>(q(7) - p(7)));
+        ASSERT_EQ(rawline(name, curr, prev, OFLAG_BYTES, secs), expect) << "case " << i;
+    }
+}
+
+TEST(Report, LongNameIsPrintedWholeAndShiftsTheLine) {
+    std::string shortline = rawline("ce0", excurr, exprev, OFLAG_BYTES, 5);
+    EXPECT_EQ(rawline("averylongname12", excurr, exprev, OFLAG_BYTES, 5), "averylongname12" + shortline.substr(8));
+}
+
+// A counter that is missing (0xFFFFFFFF) in either sample has no change:
+// the byte and packet columns show -1.0, the others nothing, and the
+// totals leave it out.
+TEST(Report, MissingCounterInEitherSample) {
+    const ifdata prev{100, 10, 200, 20, 1, 2, 3, 4};
+    const ifdata curr{150, 15, 270, 27, 2, 4, 6, 8};
+    const std::vector<std::string> base = {"", "ce0", "50.0", "70.0", "5.0", "7.0", "1.0", "2.0", "3.0",
+                                           "120.0", "12.0", "4"};
+    ASSERT_EQ(columns(curr, prev), base);
+    const struct {
+        uint32_t ifdata::*counter;
+        std::vector<std::pair<size_t, const char *>> changed;  // column, text
+    } cases[] = {
+        {&ifdata::rbytes, {{2, "-1.0"}, {9, "70.0"}}},    {&ifdata::obytes, {{3, "-1.0"}, {9, "50.0"}}},
+        {&ifdata::ipackets, {{4, "-1.0"}, {10, "7.0"}}},  {&ifdata::opackets, {{5, "-1.0"}, {10, "5.0"}}},
+        {&ifdata::ierrors, {{6, "0.0"}}},                 {&ifdata::oerrors, {{7, "0.0"}}},
+        {&ifdata::collisions, {{8, "0.0"}}},              {&ifdata::nocanput, {{11, "0"}}},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> expect = base;
+        for (const auto &[n, text] : c.changed) {
+            expect[n] = text;
+        }
+        for (const char *where : {"current", "previous", "both"}) {
+            SCOPED_TRACE(std::string(where) + " column " + std::to_string(c.changed.front().first));
+            ifdata p = prev;
+            ifdata q = curr;
+            if (where[0] != 'p') {
+                q.*c.counter = NOSTAT;
+            }
+            if (where[0] != 'c') {
+                p.*c.counter = NOSTAT;
+            }
+            EXPECT_EQ(columns(q, p), expect);
+        }
+    }
+}
+
+}  // namespace

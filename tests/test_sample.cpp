@@ -1,0 +1,106 @@
+// Sampling one interface from its kstat.  Built for revisions 2.0 and 1.7,
+// which differ in the "scid" rule.
+#include <gtest/gtest.h>
+
+#include <bit>
+
+#include "core/zorvat.h"
+#include "tests/fakes.h"
+
+namespace {
+
+constexpr bool scidrule = ZORVAT_REVISION != 17;
+
+// Every statistic a distinct value; the eight of the record give 1 to 8 in
+// field order.
+const fake::stats allstats = {{"rbytes", 1},     {"ipackets", 2},   {"obytes", 3},   {"opackets", 4},
+                              {"ierrors", 5},    {"oerrors", 6},    {"collisions", 7}, {"nocanput", 8},
+                              {"in_bytes", 101}, {"out_bytes", 103}};
+const std::array<uint32_t, 8> allfields = {1, 2, 3, 4, 5, 6, 7, 8};
+
+class Sample : public testing::Test {
+protected:
+    void SetUp() override {
+        fake::kreset();
+        kc = kstat_open();
+    }
+    ifdata sample(const char *name, ifdata rec = {10, 20, 30, 40, 50, 60, 70, 80}) {
+        ifsample(kc, name, &rec);
+        return rec;
+    }
+    kstat_ctl_t *kc = nullptr;
+};
+
+TEST_F(Sample, LooksUpInOrderAndFillsEveryField) {
+    fake::kadd("ce0", allstats);
+    EXPECT_EQ(fake::fields(sample("ce0")), allfields);
+    EXPECT_EQ(fake::klog.lookups, std::vector<std::string>{"ce0"});
+    EXPECT_TRUE(fake::klog.wildcard);
+    EXPECT_EQ(fake::klog.reads, 1);
+    EXPECT_EQ(fake::klog.stats, (std::vector<std::string>{"rbytes", "ipackets", "obytes", "opackets", "collisions",
+                                                          "nocanput", "ierrors", "oerrors"}));
+}
+
+TEST_F(Sample, ScidNamesCountBytesUnderTheirOwnNames) {
+    const std::pair<const char *, bool> cases[] = {
+        {"scid0", true}, {"scid", true}, {"scidfoo1", true}, {"SCID0", false}, {"sci", false}, {"xscid0", false}};
+    for (const auto &[name, scid] : cases) {
+        SCOPED_TRACE(name);
+        fake::kreset();
+        fake::kadd(name, allstats);
+        bool own = scid && scidrule;
+        ifdata r = sample(name);
+        EXPECT_EQ(r.rbytes, own ? 101U : 1U);
+        EXPECT_EQ(r.obytes, own ? 103U : 3U);
+        ASSERT_EQ(fake::klog.stats.size(), 8U);
+        EXPECT_EQ(fake::klog.stats[0], own ? "in_bytes" : "rbytes");
+        EXPECT_EQ(fake::klog.stats[2], own ? "out_bytes" : "obytes");
+    }
+}
+
+TEST_F(Sample, NoKstatMarksTheByteAndPacketCountersOnly) {
+    fake::kadd("ce0", allstats);
+    EXPECT_EQ(fake::fields(sample("ce1")), (std::array<uint32_t, 8>{NOSTAT, NOSTAT, NOSTAT, NOSTAT, 50, 60, 70, 80}));
+    EXPECT_EQ(fake::klog.reads, 0);
+    EXPECT_TRUE(fake::klog.stats.empty());
+}
+
+TEST_F(Sample, MissingStatisticsAreMarkedOneByOne) {
+    const char *names[] = {"rbytes", "ipackets", "obytes", "opackets", "ierrors", "oerrors", "collisions", "nocanput"};
+    for (size_t i = 0; i < 8; ++i) {
+        SCOPED_TRACE(names[i]);
+        fake::kreset();
+        fake::kadd("ce0", allstats);
+        fake::kremove("ce0", names[i]);
+        std::array<uint32_t, 8> expect = allfields;
+        expect[i] = NOSTAT;
+        EXPECT_EQ(fake::fields(sample("ce0")), expect);
+    }
+    fake::kreset();
+    fake::kadd("ce0", {{"other", 1}});
+    std::array<uint32_t, 8> none;
+    none.fill(NOSTAT);
+    EXPECT_EQ(fake::fields(sample("ce0")), none);
+}
+
+// The read must come before the lookups: they then see what it copied,
+// and a failed read leaves the data of the last good one.
+TEST_F(Sample, ReadsBeforeLookingUpAndGoesOnWhenTheReadFails) {
+    fake::kadd("ce0", allstats);
+    fake::kset("ce0", "ipackets", 222);
+    fake::kfailread("ce0", true);
+    EXPECT_EQ(fake::fields(sample("ce0")), allfields);
+    EXPECT_EQ(fake::klog.stats.size(), 8U);
+    fake::kfailread("ce0", false);
+    EXPECT_EQ(sample("ce0").ipackets, 222U);
+}
+
+// The counter is the first four bytes of the value, whatever its type.
+TEST_F(Sample, ValueIsTheFirstFourBytes) {
+    fake::kadd("ce0", {{"rbytes", 0x500000007ULL}, {"obytes", 0xFFFFFFFEULL}});
+    ifdata r = sample("ce0");
+    EXPECT_EQ(r.rbytes, std::endian::native == std::endian::little ? 7U : 5U);
+    EXPECT_EQ(r.obytes, 0xFFFFFFFEU);
+}
+
+}  // namespace
