@@ -16,6 +16,13 @@ void waitturn() {
     if (T >= Delta) {
         clockwait(T - Delta);
         T += interval;
+        // Stopped during the wait, the process wakes past later deadlines
+        // too: count the next interval from now, as below, rather than
+        // let the missed turns follow at once.
+        time_t now = clocktime();
+        if (T <= now) {
+            T = now + interval;
+        }
     } else {
         // Behind schedule (the process was stopped, or a turn took longer
         // than the interval): go on now and count the next interval from
