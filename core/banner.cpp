@@ -8,7 +8,8 @@ int Oflag = OFLAG_BYTES;
 
 namespace {
 
-// Indexed by Oflag; entry 0 is unused.
+// Indexed by Oflag; entry 0 is unused.  Kept whole, one text a line.
+// clang-format off
 constexpr std::array<const char *, 7> banners = {
     nullptr,
     "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  Nocanput",
@@ -18,6 +19,7 @@ constexpr std::array<const char *, 7> banners = {
     "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  Nocanput",
     "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  Nocanput",
 };
+// clang-format on
 
 }  // namespace
 

@@ -156,7 +156,8 @@ void printline(const char *name, const ifdata &curr, const ifdata &prev) {
     p = fmtfixed(p, (pin + pout) / secs, 8);
     *p++ = ' ';
     *p++ = ' ';
-    uint64_t mag = nocanput < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(nocanput)) : static_cast<uint64_t>(nocanput);
+    uint64_t mag =
+        nocanput < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(nocanput)) : static_cast<uint64_t>(nocanput);
     p = putdigits(p, mag, nocanput < 0, 8, "", 0);
     *p++ = '\n';
     // A failed write shows at the flush that ends the report.

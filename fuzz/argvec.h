@@ -12,13 +12,14 @@
 #include <vector>
 
 class argvec {
-public:
+   public:
     argvec(const uint8_t *data, size_t size) {
         if (size > 0) {
             const uint8_t *word = data;
             const uint8_t *end = data + size;
             for (;;) {
-                const uint8_t *nul = static_cast<const uint8_t *>(std::memchr(word, 0, static_cast<size_t>(end - word)));
+                const uint8_t *nul =
+                    static_cast<const uint8_t *>(std::memchr(word, 0, static_cast<size_t>(end - word)));
                 const uint8_t *stop = nul ? nul : end;
                 size_t n = static_cast<size_t>(stop - word);
                 std::unique_ptr<char[]> w(new char[n + 1]);
@@ -37,10 +38,14 @@ public:
         argv_.push_back(nullptr);
     }
 
-    int argc() const { return static_cast<int>(words_.size()); }
-    char **argv() { return argv_.data(); }
+    int argc() const {
+        return static_cast<int>(words_.size());
+    }
+    char **argv() {
+        return argv_.data();
+    }
 
-private:
+   private:
     std::vector<std::unique_ptr<char[]>> words_;
     std::vector<char *> argv_;
 };

@@ -21,12 +21,12 @@ void quietstderr();
 extern FILE *fuzzerr;
 
 // Stop the run as a crash that the fuzzer reports and keeps.
-#define FUZZ_CHECK(cond)                                                                     \
-    do {                                                                                     \
-        if (!(cond)) {                                                                       \
+#define FUZZ_CHECK(cond)                                                                    \
+    do {                                                                                    \
+        if (!(cond)) {                                                                      \
             std::fprintf(fuzzerr, "check failed: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
-            std::abort();                                                                    \
-        }                                                                                    \
+            std::abort();                                                                   \
+        }                                                                                   \
     } while (0)
 
 #endif

@@ -248,8 +248,7 @@ kstat_ctl_t *kstat_open() {
     return kc;
 }
 
-kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance,
-                      const char *ks_name) {
+kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name) {
     if (ks_name && !ks_module && ks_instance == -1) {
         const auto *lib = static_cast<const library *>(kc->kc_private);
         std::string_view want(ks_name);

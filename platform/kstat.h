@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <ctime>
 
-using kid_t = int;      // kstat chain identifier
+using kid_t = int;  // kstat chain identifier
 using hrtime_t = int64_t;
 
 constexpr int KSTAT_STRLEN = 31;
@@ -53,7 +53,7 @@ struct kstat_named_t {
 
 struct kstat_t {
     hrtime_t ks_crtime;
-    kstat_t *ks_next;           // next kstat in the chain
+    kstat_t *ks_next;  // next kstat in the chain
     kid_t ks_kid;
     char ks_module[KSTAT_STRLEN];
     unsigned char ks_resv;
@@ -62,18 +62,18 @@ struct kstat_t {
     unsigned char ks_type;
     char ks_class[KSTAT_STRLEN];
     unsigned char ks_flags;
-    void *ks_data;              // ks_ndata kstat_named_t entries
+    void *ks_data;  // ks_ndata kstat_named_t entries
     unsigned int ks_ndata;
     size_t ks_data_size;
-    hrtime_t ks_snaptime;       // when ks_data was last brought up to date
-    void *ks_private;           // private to the library
+    hrtime_t ks_snaptime;  // when ks_data was last brought up to date
+    void *ks_private;      // private to the library
 };
 
 struct kstat_ctl_t {
     kid_t kc_chain_id;
-    kstat_t *kc_chain;          // first kstat of the chain
+    kstat_t *kc_chain;  // first kstat of the chain
     int kc_kd;
-    void *kc_private;           // private to the library: the name index
+    void *kc_private;  // private to the library: the name index
 };
 
 // Open the statistics: one kstat per network link present now.  The chain
@@ -83,8 +83,7 @@ kstat_ctl_t *kstat_open();
 
 // First kstat of the chain that matches: a null module and an instance of
 // -1 match any.  Null, with errno ENOENT, when none does.
-kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance,
-                      const char *ks_name);
+kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name);
 
 // Bring the kstat's data up to date from the live counters (buf null) or
 // copy them into buf.  Returns the chain id, or -1 with errno set when the

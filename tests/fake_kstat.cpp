@@ -15,7 +15,7 @@ namespace {
 
 struct fakekstat {
     kstat_t ks{};
-    fake::stats live;                  // the kernel's counters now
+    fake::stats live;                 // the kernel's counters now
     std::vector<kstat_named_t> data;  // what the last good read copied
     bool failread = false;
 };

@@ -81,8 +81,8 @@ std::string enter() {
     // New links take their IPv6 setting from "default"; without IPv6 they
     // send no router solicitations or other traffic of their own.
     if (access("/proc/sys/net/ipv6", F_OK) == 0) {
-        for (const char *p : {"/proc/sys/net/ipv6/conf/all/disable_ipv6",
-                              "/proc/sys/net/ipv6/conf/default/disable_ipv6"}) {
+        for (const char *p :
+             {"/proc/sys/net/ipv6/conf/all/disable_ipv6", "/proc/sys/net/ipv6/conf/default/disable_ipv6"}) {
             if (!writesys(p, "1")) {
                 return syserror(std::string("can't turn IPv6 off: ") + p);
             }

@@ -36,12 +36,12 @@ void sendudp(const std::string &from, const std::string &to, int count, size_t p
 
 // In a test body or SetUp: enter a fresh namespace, or skip the test and
 // say why not.
-#define ZV_ENTER_NETNS_OR_SKIP()                  \
-    do {                                          \
+#define ZV_ENTER_NETNS_OR_SKIP()                   \
+    do {                                           \
         const std::string zv_why = netns::enter(); \
-        if (!zv_why.empty()) {                    \
-            GTEST_SKIP() << zv_why;               \
-        }                                         \
+        if (!zv_why.empty()) {                     \
+            GTEST_SKIP() << zv_why;                \
+        }                                          \
     } while (0)
 
 #endif

@@ -12,8 +12,16 @@ namespace {
 
 TEST(Args, NumbersReadAsAtoiReadsThem) {
     const std::pair<const char *, int> cases[] = {
-        {"5s", 5}, {"abc", 0}, {"", 0},           {" 7", 7},           {"\t\n 8", 8},
-        {"+3", 3}, {"-1", -1}, {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {"0x10", 0},
+        {"5s", 5},
+        {"abc", 0},
+        {"", 0},
+        {" 7", 7},
+        {"\t\n 8", 8},
+        {"+3", 3},
+        {"-1", -1},
+        {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"0x10", 0},
     };
     for (const auto &[text, value] : cases) {
         EXPECT_EQ(argtoi(text, "zv"), value) << '"' << text << '"';

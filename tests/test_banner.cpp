@@ -8,12 +8,18 @@ namespace {
 
 // Indexed by Oflag - 1.
 const std::array<std::string, 6> headers = {
-    "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  Nocanput",
-    "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  Nocanput",
-    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  Nocanput",
-    "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  Nocanput",
-    "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  Nocanput",
-    "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  Nocanput",
+    "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  "
+    "Nocanput",
+    "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  "
+    "Nocanput",
+    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  "
+    "Nocanput",
+    "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  "
+    "Nocanput",
+    "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  "
+    "Nocanput",
+    "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  "
+    "Nocanput",
 };
 
 // The column, counted from 1, of the last character of each label.

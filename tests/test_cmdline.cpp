@@ -31,10 +31,8 @@ struct monitor {
     bool listdriven;  // zorvat3: takes the interfaces argument first
 };
 const monitor monitors[] = {
-    {"zorvat2", "2.0", false},
-    {"zorvat-1.9", "1.9", false},
-    {"zorvat-1.7", "1.7", false},
-    {"zorvat", ZORVAT_PROGRAM_REVISION, false},
+    {"zorvat2", "2.0", false},    {"zorvat-1.9", "1.9", false},
+    {"zorvat-1.7", "1.7", false}, {"zorvat", ZORVAT_PROGRAM_REVISION, false},
     {"zorvat3", "3.0", true},
 };
 
@@ -54,7 +52,8 @@ string usagetext(const monitor &m) {
 }
 
 const string bytesheader =
-    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  Nocanput";
+    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  "
+    "Nocanput";
 
 strings splitlines(const string &s) {
     strings lines;
@@ -102,7 +101,7 @@ string show(const strings &args) {
 // Every test runs in a private namespace when one can be made, so the
 // reports are short; the command line doesn't depend on it.
 class Cmdline : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         const string why = netns::enter();
         if (!why.empty()) {
@@ -183,12 +182,24 @@ TEST_F(Cmdline, UnitOptionChoosesTheHeaderByItsSecondCharacter) {
     };
     const unitcase cases[] = {
         {"", bytesheader.c_str()},
-        {"-M", "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  Nocanput"},
-        {"-K", "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  Nocanput"},
-        {"-m", "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  Nocanput"},
-        {"-k", "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  Nocanput"},
-        {"-kx", "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  Nocanput"},
-        {"-b", "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  Nocanput"},
+        {"-M",
+         "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  "
+         "Nocanput"},
+        {"-K",
+         "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  "
+         "Nocanput"},
+        {"-m",
+         "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  "
+         "Nocanput"},
+        {"-k",
+         "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  "
+         "Nocanput"},
+        {"-kx",
+         "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  "
+         "Nocanput"},
+        {"-b",
+         "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  "
+         "Nocanput"},
     };
     // All runs at once: each takes one interval.
     std::vector<std::pair<const unitcase *, started>> runs;

@@ -35,7 +35,7 @@ namespace {
 constexpr bool filters = ZORVAT_REVISION == 17;
 
 class Discover : public testing::Test {
-protected:
+   protected:
     void SetUp() override {
         fake::sock = {};
         fake::kreset();
@@ -157,8 +157,16 @@ TEST_F(Discover, FailuresEndTheRun) {
     } cases[] = {
         {"SIOCGIFNUM", EPERM, [] { fake::sock.numerrno = EPERM; }},
         {"SIOCGIFCONF", ENXIO, [] { fake::sock.conferrno = ENXIO; }},
-        {"SIOCGIFFLAGS", EACCES, [] { fake::sock.flagsfails = "e1"; fake::sock.flagserrno = EACCES; }},
-        {"no memory", ENOMEM, [] { fake::sock.count = INT_MAX; limitmemory(); }},
+        {"SIOCGIFFLAGS", EACCES,
+         [] {
+             fake::sock.flagsfails = "e1";
+             fake::sock.flagserrno = EACCES;
+         }},
+        {"no memory", ENOMEM,
+         [] {
+             fake::sock.count = INT_MAX;
+             limitmemory();
+         }},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.msg);
@@ -173,10 +181,22 @@ TEST_F(Discover, FailuresEndTheRun) {
 // others their own counters, and nothing past the last record is touched.
 TEST_F(Discover, SamplesAndReportsWalkTheListInStep) {
     fake::sock.names = {"a0", "bnet012345", "c0"};
-    fake::kadd("a0", {{"rbytes", 100}, {"ipackets", 1}, {"obytes", 200}, {"opackets", 2}, {"ierrors", 3},
-                      {"oerrors", 4}, {"collisions", 5}, {"nocanput", 6}});
-    fake::kadd("c0", {{"rbytes", 900}, {"ipackets", 9}, {"obytes", 800}, {"opackets", 8}, {"ierrors", 7},
-                      {"oerrors", 6}, {"collisions", 5}, {"nocanput", 4}});
+    fake::kadd("a0", {{"rbytes", 100},
+                      {"ipackets", 1},
+                      {"obytes", 200},
+                      {"opackets", 2},
+                      {"ierrors", 3},
+                      {"oerrors", 4},
+                      {"collisions", 5},
+                      {"nocanput", 6}});
+    fake::kadd("c0", {{"rbytes", 900},
+                      {"ipackets", 9},
+                      {"obytes", 800},
+                      {"opackets", 8},
+                      {"ierrors", 7},
+                      {"oerrors", 6},
+                      {"collisions", 5},
+                      {"nocanput", 4}});
     ifinfo_t *head = nullptr;
     auto nodes = discover(&head);
     ASSERT_EQ(nodes.size(), 3U);

@@ -23,11 +23,14 @@ using std::string;
 using strings = std::vector<string>;
 
 const string bytesheader =
-    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  Nocanput";
+    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  "
+    "Nocanput";
 const string kbytesheader =
-    "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  Nocanput";
+    "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  "
+    "Nocanput";
 const string bitsheader =
-    "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  Nocanput";
+    "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  "
+    "Nocanput";
 
 // The figures of one report line.
 struct rates {
@@ -151,8 +154,10 @@ void runall(std::vector<monitorrun> &runs, int reports, const string &header = b
 const bool zorvat17 = string(ZORVAT_PROGRAM_REVISION) == "1.7";
 
 class Reports : public ::testing::Test {
-protected:
-    void SetUp() override { ZV_ENTER_NETNS_OR_SKIP(); }
+   protected:
+    void SetUp() override {
+        ZV_ENTER_NETNS_OR_SKIP();
+    }
 };
 
 TEST_F(Reports, DiscoveryListsLinksInIndexOrderEachWithItsLogicalInterfaces) {

@@ -211,7 +211,7 @@ string label(const runspec &r) {
 }
 
 class Faults : public testing::Test {
-protected:
+   protected:
     void SetUp() override {
         ZV_ENTER_NETNS_OR_SKIP();
         netns::ip("link set lo up");
@@ -371,16 +371,16 @@ TEST_F(Faults, LongRunKeepsMemoryAndSchedule) {
         for (int k = 1; k <= turns; ++k) {
             const double off = seconds(at[i][static_cast<size_t>(k - 1)] - t0) - k;
             if (off <= -1.0 || off >= 1.0) {
-                ADD_FAILURE() << "report " << k << " came " << off << " s off its time: "
-                              << (off < 0 ? "early" : "late, the schedule drifts");
+                ADD_FAILURE() << "report " << k << " came " << off
+                              << " s off its time: " << (off < 0 ? "early" : "late, the schedule drifts");
                 break;
             }
         }
 
         ASSERT_GT(early[i], 0) << "no VmHWM in /proc/" << c.pid << "/status";
         ASSERT_GT(late[i], 0);
-        EXPECT_LE(late[i] - early[i], 64) << "peak RSS grew from " << early[i] << " KiB to " << late[i]
-                                         << " KiB between turns 3 and " << turns - 1;
+        EXPECT_LE(late[i] - early[i], 64)
+            << "peak RSS grew from " << early[i] << " KiB to " << late[i] << " KiB between turns 3 and " << turns - 1;
     }
 }
 

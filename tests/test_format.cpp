@@ -24,10 +24,9 @@ std::string library(double v, int width) {
 }
 
 TEST(Format, SpecialValuesAndHalves) {
-    const double cases[] = {0.0,        -0.0,         -1.0,        0.05,         0.25,       0.75,
-                            1.25,       2.5,          0.35,        0.45,         9.95,       99.95,
-                            0.04999999, 1e-300,       0.15,        0.5,          1.5,        4294967295.0,
-                            68719476735.0, 0x1p52 + 0.5, 0x1p53 - 1, 1e17,        -2.25,      1e300};
+    const double cases[] = {0.0,  -0.0,         -1.0,          0.05,         0.25,       0.75,   1.25,  2.5,
+                            0.35, 0.45,         9.95,          99.95,        0.04999999, 1e-300, 0.15,  0.5,
+                            1.5,  4294967295.0, 68719476735.0, 0x1p52 + 0.5, 0x1p53 - 1, 1e17,   -2.25, 1e300};
     for (double v : cases) {
         for (int width : {6, 8, 14}) {
             EXPECT_EQ(ours(v, width), library(v, width)) << v;

@@ -8,7 +8,7 @@
 namespace {
 
 class Table : public testing::Test {
-protected:
+   protected:
     void SetUp() override {
         memset(IFlist, 0, sizeof IFlist);
         IFnumb = 0;

@@ -87,8 +87,8 @@ struct statcolumn {
     int column;
 };
 constexpr statcolumn statcolumns[] = {
-    {"rbytes", 0},   {"ipackets", 1}, {"ierrors", 2},  {"nocanput", 3},    // rx bytes, packets, errs, drop
-    {"obytes", 8},   {"opackets", 9}, {"oerrors", 10}, {"collisions", 13}, // tx bytes, packets, errs, colls
+    {"rbytes", 0}, {"ipackets", 1}, {"ierrors", 2},  {"nocanput", 3},     // rx bytes, packets, errs, drop
+    {"obytes", 8}, {"opackets", 9}, {"oerrors", 10}, {"collisions", 13},  // tx bytes, packets, errs, colls
 };
 
 uint32_t statof(kstat_t *ksp, const char *stat) {
@@ -297,7 +297,8 @@ strings ifconfnames(int sd, unsigned long request, int room, int *filled = nullp
     }
     strings names;
     for (int i = 0; i < ifc.ifc_len / static_cast<int>(sizeof(ifreq)); ++i) {
-        names.emplace_back(buf[static_cast<size_t>(i)].ifr_name, strnlen(buf[static_cast<size_t>(i)].ifr_name, IFNAMSIZ));
+        names.emplace_back(buf[static_cast<size_t>(i)].ifr_name,
+                           strnlen(buf[static_cast<size_t>(i)].ifr_name, IFNAMSIZ));
     }
     return names;
 }
@@ -312,7 +313,7 @@ const listrequest listrequests[] = {{SIOCGIFCONF, "SIOCGIFCONF"}, {O_SIOCGIFCONF
 
 // Loopback up with the logical interface lo:1, and the veth pair.
 class Sockio : public ::testing::Test {
-protected:
+   protected:
     void SetUp() override {
         ZV_ENTER_NETNS_OR_SKIP();
         netns::ip("link set lo up");

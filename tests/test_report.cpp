@@ -27,9 +27,9 @@ TEST(Report, WorkedExampleInEveryMode) {
         int oflag;
         const char *in, *out, *total;
     } cases[] = {
-        {1, "0.0", "0.0", "0.0"},           {2, "2.0", "1.0", "3.0"},          {3, "2048.0", "1024.0", "3072.0"},
-        {4, "0.0", "0.0", "0.0"},           {5, "16.0", "8.0", "24.0"},        {6, "16384.0", "8192.0", "24576.0"},
-        {0, "2048.0", "1024.0", "3072.0"},  {7, "2048.0", "1024.0", "3072.0"}, {-1, "2048.0", "1024.0", "3072.0"},
+        {1, "0.0", "0.0", "0.0"},          {2, "2.0", "1.0", "3.0"},          {3, "2048.0", "1024.0", "3072.0"},
+        {4, "0.0", "0.0", "0.0"},          {5, "16.0", "8.0", "24.0"},        {6, "16384.0", "8192.0", "24576.0"},
+        {0, "2048.0", "1024.0", "3072.0"}, {7, "2048.0", "1024.0", "3072.0"}, {-1, "2048.0", "1024.0", "3072.0"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.oflag);
@@ -54,8 +54,8 @@ TEST(Report, WorkedExampleInEveryMode) {
 TEST(Report, UnitScales) {
     const ifdata prev{};
     const ifdata curr{3145728, 0, 0, 0, 0, 0, 0, 0};
-    const std::pair<int, const char *> cases[] = {
-        {1, "1.5"}, {2, "1536.0"}, {3, "1572864.0"}, {4, "12.0"}, {5, "12288.0"}, {6, "12582912.0"}};
+    const std::pair<int, const char *> cases[] = {{1, "1.5"},  {2, "1536.0"},  {3, "1572864.0"},
+                                                  {4, "12.0"}, {5, "12288.0"}, {6, "12582912.0"}};
     for (const auto &[oflag, in] : cases) {
         SCOPED_TRACE(oflag);
         std::vector<std::string> col = columns(curr, prev, oflag, 2);
@@ -71,13 +71,22 @@ TEST(Report, ModularDifferencesAndRounding) {
         int secs;
         std::vector<std::pair<int, const char *>> expect;  // column, text
     } cases[] = {
-        {"rbytes wraps past 2^32", {4294967000U, 0, 0, 0, 0, 0, 0, 0}, {200, 0, 0, 0, 0, 0, 0, 0}, 1,
+        {"rbytes wraps past 2^32",
+         {4294967000U, 0, 0, 0, 0, 0, 0, 0},
+         {200, 0, 0, 0, 0, 0, 0, 0},
+         1,
          {{2, "496.0"}, {9, "496.0"}}},
         {"rbytes reset", {5000000, 0, 0, 0, 0, 0, 0, 0}, {1000, 0, 0, 0, 0, 0, 0, 0}, 5, {{2, "857993659.2"}}},
         {"nocanput backwards", {0, 0, 0, 0, 0, 0, 0, 10}, {0, 0, 0, 0, 0, 0, 0, 4}, 5, {{11, "-6"}}},
-        {"0xFFFFFFFE is unsigned", {2, 2, 0, 0, 5, 0, 0, 0}, {0, 0, 0, 0, 3, 0, 0, 0}, 1,
+        {"0xFFFFFFFE is unsigned",
+         {2, 2, 0, 0, 5, 0, 0, 0},
+         {0, 0, 0, 0, 3, 0, 0, 0},
+         1,
          {{2, "4294967294.0"}, {4, "4294967294.0"}, {6, "4294967294.0"}}},
-        {"totals from unrounded rates", {0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 1, 0, 0, 0, 0, 0}, 3,
+        {"totals from unrounded rates",
+         {0, 0, 0, 0, 0, 0, 0, 0},
+         {1, 0, 1, 0, 0, 0, 0, 0},
+         3,
          {{2, "0.3"}, {3, "0.3"}, {9, "0.7"}}},
     };
     for (const auto &c : cases) {
@@ -102,8 +111,8 @@ TEST(Report, LineIsTheReportFormatOfTheFigures) {
     const uint32_t ranges[] = {10, 1000, 1U << 20, 0xFFFFFFFF};
     for (int i = 0; i < 2000; ++i) {
         ifdata prev{}, curr{};
-        static constexpr uint32_t ifdata::*field[] = {&ifdata::rbytes,   &ifdata::ipackets, &ifdata::obytes,
-                                                      &ifdata::opackets, &ifdata::ierrors,  &ifdata::oerrors,
+        static constexpr uint32_t ifdata::*field[] = {&ifdata::rbytes,     &ifdata::ipackets, &ifdata::obytes,
+                                                      &ifdata::opackets,   &ifdata::ierrors,  &ifdata::oerrors,
                                                       &ifdata::collisions, &ifdata::nocanput};
         auto p = [&](int k) -> uint32_t & { return prev.*field[k]; };
         auto q = [&](int k) -> uint32_t & { return curr.*field[k]; };
@@ -137,17 +146,21 @@ TEST(Report, LongNameIsPrintedWholeAndShiftsTheLine) {
 TEST(Report, MissingCounterInEitherSample) {
     const ifdata prev{100, 10, 200, 20, 1, 2, 3, 4};
     const ifdata curr{150, 15, 270, 27, 2, 4, 6, 8};
-    const std::vector<std::string> base = {"", "ce0", "50.0", "70.0", "5.0", "7.0", "1.0", "2.0", "3.0",
-                                           "120.0", "12.0", "4"};
+    const std::vector<std::string> base = {"",    "ce0", "50.0", "70.0",  "5.0",  "7.0",
+                                           "1.0", "2.0", "3.0",  "120.0", "12.0", "4"};
     ASSERT_EQ(columns(curr, prev), base);
     const struct {
         uint32_t ifdata::*counter;
         std::vector<std::pair<size_t, const char *>> changed;  // column, text
     } cases[] = {
-        {&ifdata::rbytes, {{2, "-1.0"}, {9, "70.0"}}},    {&ifdata::obytes, {{3, "-1.0"}, {9, "50.0"}}},
-        {&ifdata::ipackets, {{4, "-1.0"}, {10, "7.0"}}},  {&ifdata::opackets, {{5, "-1.0"}, {10, "5.0"}}},
-        {&ifdata::ierrors, {{6, "0.0"}}},                 {&ifdata::oerrors, {{7, "0.0"}}},
-        {&ifdata::collisions, {{8, "0.0"}}},              {&ifdata::nocanput, {{11, "0"}}},
+        {&ifdata::rbytes, {{2, "-1.0"}, {9, "70.0"}}},
+        {&ifdata::obytes, {{3, "-1.0"}, {9, "50.0"}}},
+        {&ifdata::ipackets, {{4, "-1.0"}, {10, "7.0"}}},
+        {&ifdata::opackets, {{5, "-1.0"}, {10, "5.0"}}},
+        {&ifdata::ierrors, {{6, "0.0"}}},
+        {&ifdata::oerrors, {{7, "0.0"}}},
+        {&ifdata::collisions, {{8, "0.0"}}},
+        {&ifdata::nocanput, {{11, "0"}}},
     };
     for (const auto &c : cases) {
         std::vector<std::string> expect = base;

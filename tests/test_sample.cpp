@@ -13,13 +13,13 @@ constexpr bool scidrule = ZORVAT_REVISION != 17;
 
 // Every statistic a distinct value; the eight of the record give 1 to 8 in
 // field order.
-const fake::stats allstats = {{"rbytes", 1},     {"ipackets", 2},   {"obytes", 3},   {"opackets", 4},
+const fake::stats allstats = {{"rbytes", 1},     {"ipackets", 2},   {"obytes", 3},     {"opackets", 4},
                               {"ierrors", 5},    {"oerrors", 6},    {"collisions", 7}, {"nocanput", 8},
                               {"in_bytes", 101}, {"out_bytes", 103}};
 const std::array<uint32_t, 8> allfields = {1, 2, 3, 4, 5, 6, 7, 8};
 
 class Sample : public testing::Test {
-protected:
+   protected:
     void SetUp() override {
         fake::kreset();
         kc = kstat_open();
@@ -42,8 +42,8 @@ TEST_F(Sample, LooksUpInOrderAndFillsEveryField) {
 }
 
 TEST_F(Sample, ScidNamesCountBytesUnderTheirOwnNames) {
-    const std::pair<const char *, bool> cases[] = {
-        {"scid0", true}, {"scid", true}, {"scidfoo1", true}, {"SCID0", false}, {"sci", false}, {"xscid0", false}};
+    const std::pair<const char *, bool> cases[] = {{"scid0", true},  {"scid", true}, {"scidfoo1", true},
+                                                   {"SCID0", false}, {"sci", false}, {"xscid0", false}};
     for (const auto &[name, scid] : cases) {
         SCOPED_TRACE(name);
         fake::kreset();

@@ -11,7 +11,7 @@
 namespace {
 
 class Schedule : public testing::Test {
-protected:
+   protected:
     void SetUp() override {
         fake::clocknow = 1000;
         fake::clockheld = false;
@@ -79,9 +79,9 @@ TEST_F(Schedule, ChecksOfIntervalAndTimes) {
         time_t now;
         bool ok;
     } cases[] = {
-        {1, 0, 1000, true},      {5, 3, 1000, true},           {INT_MAX, 0, 1000, true},
-        {0, 0, 1000, false},     {-1, 0, 1000, false},         {INT_MIN, 0, 1000, false},
-        {5, -1, 1000, false},    {INT_MAX, 0, far - 100, false}, {5, 0, far - 3, false},
+        {1, 0, 1000, true},     {5, 3, 1000, true},        {INT_MAX, 0, 1000, true}, {0, 0, 1000, false},
+        {-1, 0, 1000, false},   {INT_MIN, 0, 1000, false}, {5, -1, 1000, false},     {INT_MAX, 0, far - 100, false},
+        {5, 0, far - 3, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.interval << " " << c.iters << " at " << c.now);
