@@ -63,6 +63,6 @@ int ioctl(int fd, unsigned long request, struct ifreq *arg) {
         return refuse(sock.flagserrno);
     }
     auto it = sock.flags.find(name);
-    arg->ifr_flags = it == sock.flags.end() ? 0 : it->second;
+    arg->ifr_flags = static_cast<short>(it == sock.flags.end() ? 0 : it->second);
     return 0;
 }

@@ -377,6 +377,13 @@ TEST_F(Faults, LongRunKeepsMemoryAndSchedule) {
             }
         }
 
+        // Under an emulator the process is the emulator, whose own
+        // translation caches grow; the program's memory can't be told
+        // apart there, so only the schedule is checked.
+        const char *emu = getenv("ZORVAT_EMULATOR");
+        if (emu && *emu) {
+            continue;
+        }
         ASSERT_GT(early[i], 0) << "no VmHWM in /proc/" << c.pid << "/status";
         ASSERT_GT(late[i], 0);
         EXPECT_LE(late[i] - early[i], 64)
