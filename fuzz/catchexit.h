@@ -29,4 +29,16 @@ extern FILE *fuzzerr;
         }                                                                                   \
     } while (0)
 
+// True when the n bytes at p are all zero: what the table holds where
+// nothing was written.
+inline bool allzero(const void *p, size_t n) {
+    const auto *b = static_cast<const unsigned char *>(p);
+    for (size_t i = 0; i < n; ++i) {
+        if (b[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 #endif

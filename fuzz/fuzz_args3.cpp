@@ -32,16 +32,6 @@ void handle(void *p) {
     checkargs(c->iters, cmdname);
 }
 
-bool allzero(const void *p, size_t n) {
-    const auto *b = static_cast<const unsigned char *>(p);
-    for (size_t i = 0; i < n; ++i) {
-        if (b[i] != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {

@@ -38,16 +38,6 @@ void parse(void *p) {
     IFparse(static_cast<const char *>(p), "zorvat3");
 }
 
-bool allzero(const void *p, size_t n) {
-    const auto *b = static_cast<const unsigned char *>(p);
-    for (size_t i = 0; i < n; ++i) {
-        if (b[i] != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
