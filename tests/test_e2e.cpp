@@ -160,6 +160,18 @@ class Reports : public ::testing::Test {
     }
 };
 
+// One report of each discovering revision: 2.0 and 1.9 print the lines
+// of all, 1.7 those of rev17, and zorvat those of its own revision.
+void rundiscovery(const strings &all, const strings &rev17) {
+    std::vector<monitorrun> runs = {
+        {"zorvat2", {"1", "1"}, all, {}},
+        {"zorvat-1.9", {"1", "1"}, all, {}},
+        {"zorvat-1.7", {"1", "1"}, rev17, {}},
+        {"zorvat", {"1", "1"}, zorvat17 ? rev17 : all, {}},
+    };
+    runall(runs, 1);
+}
+
 TEST_F(Reports, DiscoveryListsLinksInIndexOrderEachWithItsLogicalInterfaces) {
     netns::ip("link set lo up");
     netns::ip("addr add 127.0.0.2/8 dev lo label lo:1");
@@ -171,13 +183,7 @@ TEST_F(Reports, DiscoveryListsLinksInIndexOrderEachWithItsLogicalInterfaces) {
     const strings rev17 = idlelines({"va", "vb"});
     ASSERT_EQ(all[1].substr(0, 9), "lo:1     ");
 
-    std::vector<monitorrun> runs = {
-        {"zorvat2", {"1", "1"}, all, {}},
-        {"zorvat-1.9", {"1", "1"}, all, {}},
-        {"zorvat-1.7", {"1", "1"}, rev17, {}},
-        {"zorvat", {"1", "1"}, zorvat17 ? rev17 : all, {}},
-    };
-    runall(runs, 1);
+    rundiscovery(all, rev17);
 }
 
 TEST_F(Reports, DisplayNamesArePaddedToTheLongestAndRevision17FiltersScidAndDman) {
@@ -194,13 +200,7 @@ TEST_F(Reports, DisplayNamesArePaddedToTheLongestAndRevision17FiltersScidAndDman
     // Revision 1.7 leaves out five-character scid and dman names, and lo.
     const strings rev17 = idlelines({"scid", "dman", "longername01", "x"});
 
-    std::vector<monitorrun> runs = {
-        {"zorvat2", {"1", "1"}, all, {}},
-        {"zorvat-1.9", {"1", "1"}, all, {}},
-        {"zorvat-1.7", {"1", "1"}, rev17, {}},
-        {"zorvat", {"1", "1"}, zorvat17 ? rev17 : all, {}},
-    };
-    runall(runs, 1);
+    rundiscovery(all, rev17);
 }
 
 TEST_F(Reports, Revision17WithOnlyLoopbackPrintsHeadersAndEmptyLines) {
