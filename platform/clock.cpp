@@ -1,20 +1,22 @@
 #include "platform/clock.h"
 
 #include <cerrno>
+#include <ctime>
 
-time_t clocktime() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec;
+namespace {
+constexpr int64_t nanos = 1'000'000'000;
 }
 
-void clockwait(time_t seconds) {
-    if (seconds <= 0) {
-        return;
-    }
+int64_t clocktime() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * nanos + now.tv_nsec;
+}
+
+void clockwait(int64_t until) {
     timespec end{};
-    clock_gettime(CLOCK_MONOTONIC, &end);
-    end.tv_sec += seconds;
+    end.tv_sec = static_cast<time_t>(until / nanos);
+    end.tv_nsec = static_cast<long>(until % nanos);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &end, nullptr) == EINTR) {
     }
 }

@@ -2,14 +2,14 @@
 #ifndef ZORVAT_PLATFORM_CLOCK_H
 #define ZORVAT_PLATFORM_CLOCK_H
 
-#include <ctime>
+#include <cstdint>
 
-// Whole seconds of a steady clock, one that no setting of the time of day
+// Nanoseconds of a steady clock, one that no setting of the time of day
 // moves.  Cannot fail.
-time_t clocktime();
+int64_t clocktime();
 
-// Sleep for the given number of whole seconds (none when 0 or less).  A
-// sleep cut short by a signal sleeps again toward the same end.
-void clockwait(time_t seconds);
+// Sleep until the steady clock reads `until` (no sleep when it has passed).
+// A sleep cut short by a signal sleeps again toward the same end.
+void clockwait(int64_t until);
 
 #endif

@@ -3,18 +3,19 @@
 #include "tests/fakes.h"
 
 namespace fake {
-time_t clocknow = 0;
+int64_t clocknow = 0;
 bool clockheld = false;
-std::vector<time_t> waits;
+int64_t oversleep = 0;
+std::vector<int64_t> waits;
 }  // namespace fake
 
-time_t clocktime() {
+int64_t clocktime() {
     return fake::clocknow;
 }
 
-void clockwait(time_t seconds) {
-    fake::waits.push_back(seconds);
-    if (seconds > 0 && !fake::clockheld) {
-        fake::clocknow += seconds;
+void clockwait(int64_t until) {
+    fake::waits.push_back(until);
+    if (until > fake::clocknow && !fake::clockheld) {
+        fake::clocknow = until + fake::oversleep;
     }
 }
