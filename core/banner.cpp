@@ -1,6 +1,6 @@
 // The column header, one text per unit mode.
 #include <array>
-#include <cstdio>
+#include <cstring>
 
 #include "core/zorvat.h"
 
@@ -32,5 +32,6 @@ void pbanner() {
             banner = banners[static_cast<size_t>(Oflag)];
         }
     }
-    puts(banner);
+    putreport(banner, strlen(banner));
+    putreport("\n", 1);
 }

@@ -3,10 +3,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 
 #include "core/zorvat.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -111,10 +109,6 @@ void getargs(int argc, char **argv, const char *cmdname, int *iters, const char 
 
 void checkargs(int iters, const char *cmdname) {
     if (interval < 1 || iters < 0) {
-        Usage(cmdname);
-    }
-    // Every deadline of the schedule must fit the clock's type.
-    if (interval > std::numeric_limits<time_t>::max() - clocktime() - interval) {
         Usage(cmdname);
     }
 }

@@ -1,8 +1,12 @@
 // Rate lines: two samples of one interface become per-second figures.
+#include <poll.h>
+#include <unistd.h>
+
 #include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/zorvat.h"
@@ -25,21 +29,32 @@ constexpr std::array<unitscale, 7> units = {{
     {8, 1},        // OFLAG_BITS
 }};
 
-// One counter's change between two samples.  The counters are modular, so
-// a wrap past 2^32 still gives the true change.  A counter that is NOSTAT
-// in either sample has no change: without this a statistic that comes or
-// goes between samples would show its whole value as one interval's
-// traffic.
+// One counter's change between two samples.  A counter that is NOSTAT in
+// either sample has no change: without this a statistic that comes or goes
+// between samples would show its whole value as one interval's traffic.
+// A counter that went down either wrapped or was reset: a 32-bit byte or
+// packet counter wraps past 2^32 on a fast link, so its change is the
+// modular one; any other (a 64-bit counter, or an error, collision or drop
+// count, which never comes near 2^32) was reset, when its link was made
+// again or its driver restarted, and its change is its count since then.
 struct change {
     bool missing;
-    uint32_t diff;
+    uint64_t diff;
 };
 
-change diff(uint32_t curr, uint32_t prev) {
+change diff(uint64_t curr, uint64_t prev, bool wraps) {
     if (curr == NOSTAT || prev == NOSTAT) {
         return {true, 0};
     }
-    return {false, curr - prev};
+    if (curr >= prev) {
+        return {false, curr - prev};
+    }
+    return {false, wraps ? (curr - prev) & 0xFFFFFFFF : curr};
+}
+
+// Whether counter bit of rec came from a 32-bit statistic.
+bool narrow(const ifdata &rec, int bit) {
+    return (rec.narrow & (1U << bit)) != 0;
 }
 
 // Write the decimal digits of v, right-aligned in width characters.
@@ -105,22 +120,21 @@ char *fmtfixed(char *p, double v, int width) {
 
 void printline(const char *name, const ifdata &curr, const ifdata &prev) {
     const unitscale &u = units[Oflag >= OFLAG_MBYTES && Oflag <= OFLAG_BITS ? Oflag : OFLAG_BYTES];
-    const double secs = interval;
+    const double secs = Elapsed;
 
-    change rb = diff(curr.rbytes, prev.rbytes);
-    change ob = diff(curr.obytes, prev.obytes);
-    change ip = diff(curr.ipackets, prev.ipackets);
-    change op = diff(curr.opackets, prev.opackets);
+    change rb = diff(curr.rbytes, prev.rbytes, narrow(curr, 0));
+    change ip = diff(curr.ipackets, prev.ipackets, narrow(curr, 1));
+    change ob = diff(curr.obytes, prev.obytes, narrow(curr, 2));
+    change op = diff(curr.opackets, prev.opackets, narrow(curr, 3));
 
     double in = static_cast<double>(rb.diff) * u.mul / u.div;
     double out = static_cast<double>(ob.diff) * u.mul / u.div;
-    double pin = ip.diff;
-    double pout = op.diff;
+    auto pin = static_cast<double>(ip.diff);
+    auto pout = static_cast<double>(op.diff);
 
     // A missing byte or packet counter shows as -1.0.
     auto rate = [secs](const change &c, double v) { return c.missing ? -1.0 : v / secs; };
-
-    auto nocanput = static_cast<int32_t>(diff(curr.nocanput, prev.nocanput).diff);
+    auto events = [secs](uint64_t c, uint64_t p) { return static_cast<double>(diff(c, p, false).diff) / secs; };
 
     // The line is the one that
     //   "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d\n"
@@ -145,41 +159,98 @@ void printline(const char *name, const ifdata &curr, const ifdata &prev) {
     p = fmtfixed(p, rate(op, pout), 8);
     *p++ = ' ';
     *p++ = ' ';
-    p = fmtfixed(p, static_cast<double>(diff(curr.ierrors, prev.ierrors).diff) / secs, 6);
+    p = fmtfixed(p, events(curr.ierrors, prev.ierrors), 6);
     *p++ = ' ';
-    p = fmtfixed(p, static_cast<double>(diff(curr.oerrors, prev.oerrors).diff) / secs, 6);
+    p = fmtfixed(p, events(curr.oerrors, prev.oerrors), 6);
     *p++ = ' ';
-    p = fmtfixed(p, static_cast<double>(diff(curr.collisions, prev.collisions).diff) / secs, 6);
+    p = fmtfixed(p, events(curr.collisions, prev.collisions), 6);
     *p++ = ' ';
     p = fmtfixed(p, (in + out) / secs, 14);
     *p++ = ' ';
     p = fmtfixed(p, (pin + pout) / secs, 8);
     *p++ = ' ';
     *p++ = ' ';
-    uint64_t mag =
-        nocanput < 0 ? 0 - static_cast<uint64_t>(static_cast<int64_t>(nocanput)) : static_cast<uint64_t>(nocanput);
-    p = putdigits(p, mag, nocanput < 0, 8, "", 0);
+    // The drops of the interval, a count, not a rate.
+    p = putdigits(p, diff(curr.nocanput, prev.nocanput, false).diff, false, 8, "", 0);
     *p++ = '\n';
-    // A failed write shows at the flush that ends the report.
-    (void)fwrite(line, 1, static_cast<size_t>(p - line), stdout);
+    putreport(line, static_cast<size_t>(p - line));
 }
 
 namespace {
-int writeerror;  // errno of the last report that could not be written
+
+// The report being built.  It starts in static storage, enough for a few
+// lines; newreport() gives it room for the largest report of the run.
+char firstroom[4096];
+char *report = firstroom;
+size_t reportroom = sizeof firstroom;
+size_t reportlen;
+
+// A line of the usual widths, with a name of up to 31 characters; wider
+// figures make a line longer, which only costs a second write.
+constexpr size_t LINEROOM = 160;
+
+bool writefailed;  // a report of this run could not be written
+
+// Write all of text to standard output.  A partial write goes on with the
+// rest; an output that takes no more for now (a non-blocking pipe whose
+// reader is slow) is waited for; a signal retries.  Any other failure
+// loses what is left of the text, and the first of the run is reported.
+void writeout(const char *text, size_t len) {
+    while (len > 0) {
+        ssize_t n = write(STDOUT_FILENO, text, len);
+        if (n >= 0) {
+            text += n;
+            len -= static_cast<size_t>(n);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd out{STDOUT_FILENO, POLLOUT, 0};
+            (void)poll(&out, 1, -1);
+        } else if (errno != EINTR) {
+            if (!writefailed) {
+                writefailed = true;
+                perror("write error");
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+void newreport(int lines) {
+    size_t room = (static_cast<size_t>(lines > 0 ? lines : 0) + 2) * LINEROOM;
+    if (room <= reportroom) {
+        return;
+    }
+    auto *p = static_cast<char *>(malloc(room));
+    if (!p) {
+        fail("no memory");
+    }
+    memcpy(p, report, reportlen);
+    report = p;
+    reportroom = room;
+}
+
+void putreport(const char *text, size_t len) {
+    if (len > reportroom - reportlen) {
+        // Figures far wider than their columns: the report goes out in
+        // more than one write, still whole and in order.
+        writeout(report, reportlen);
+        reportlen = 0;
+        if (len > reportroom) {
+            writeout(text, len);
+            return;
+        }
+    }
+    memcpy(report + reportlen, text, len);
+    reportlen += len;
 }
 
 void endreport() {
-    (void)puts("");
-    if (fflush(stdout) != 0) {
-        writeerror = errno;
-    }
+    putreport("\n", 1);
+    writeout(report, reportlen);
+    reportlen = 0;
 }
 
 int endrun() {
-    if (writeerror != 0) {
-        errno = writeerror;
-        perror("write error");
-        return 1;
-    }
-    return 0;
+    return writefailed ? 1 : 0;
 }

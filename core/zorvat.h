@@ -6,8 +6,8 @@
 #ifndef ZORVAT_CORE_ZORVAT_H
 #define ZORVAT_CORE_ZORVAT_H
 
+#include <cstddef>
 #include <cstdint>
-#include <ctime>
 
 #include "platform/kstat.h"
 
@@ -15,20 +15,23 @@
 #error "ZORVAT_REVISION must be 17, 19, 20 or 30"
 #endif
 
-// One sample of one interface: the eight kernel counters, 32 bits each.
+// One sample of one interface: the eight kernel counters.  A counter read
+// from a 64-bit statistic holds it whole; one read from a 32-bit statistic
+// holds that, and its bit in narrow is set: such a counter wraps at 2^32.
 struct ifdata {
-    uint32_t rbytes;
-    uint32_t ipackets;
-    uint32_t obytes;
-    uint32_t opackets;
-    uint32_t ierrors;
-    uint32_t oerrors;
-    uint32_t collisions;
-    uint32_t nocanput;
+    uint64_t rbytes;
+    uint64_t ipackets;
+    uint64_t obytes;
+    uint64_t opackets;
+    uint64_t ierrors;
+    uint64_t oerrors;
+    uint64_t collisions;
+    uint64_t nocanput;
+    unsigned narrow = 0;  // bit i: the i-th counter above came from a 32-bit statistic
 };
 
 // A counter that holds this value was not available in its sample.
-constexpr uint32_t NOSTAT = 0xFFFFFFFF;
+constexpr uint64_t NOSTAT = ~uint64_t{0};
 
 // Output-unit modes, the values of Oflag.  Any other value acts as
 // OFLAG_BYTES.
@@ -39,15 +42,16 @@ constexpr int OFLAG_MBITS = 4;
 constexpr int OFLAG_KBITS = 5;
 constexpr int OFLAG_BITS = 6;
 
-extern int Oflag;     // output-unit mode, final before the first report
-extern int interval;  // seconds between turns, at least 1 once checked
-extern time_t T;      // steady-clock second at which the next turn begins
-extern time_t Delta;  // steady-clock second read at the top of a turn
+extern int Oflag;       // output-unit mode, final before the first report
+extern int interval;    // seconds between turns, at least 1 once checked
+extern int64_t T;       // steady-clock nanosecond at which the next turn begins
+extern int64_t Delta;   // steady-clock nanosecond read at the top of a turn
+extern double Elapsed;  // seconds the rates of the current report are per
 
 // Header.
 
-// Print the column header of the unit chosen at the first call.  Cannot
-// fail; a failed write goes unnoticed.
+// Put the column header of the unit chosen at the first call at the head
+// of the report being built.  Cannot fail.
 void pbanner();
 
 // Sampling.
@@ -60,8 +64,8 @@ void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec);
 
 // Reports.
 
-// Print the rate line of one interface from its current and previous
-// samples.  Cannot fail.
+// Add the rate line of one interface, from its current and previous
+// samples, to the report being built.  Cannot fail.
 void printline(const char *name, const ifdata &curr, const ifdata &prev);
 
 // Write v as printf's "%*.1f" does with that width (at most FMTROOM - 1
@@ -69,12 +73,21 @@ void printline(const char *name, const ifdata &curr, const ifdata &prev);
 constexpr int FMTROOM = 330;
 char *fmtfixed(char *p, double v, int width);
 
-// End a report: the empty line, then the whole report goes out.  A
-// failed write does not stop the run.
+// Make room for reports of up to `lines` rate lines, so that a turn
+// allocates nothing.  Ends the process with "no memory" when there is none.
+void newreport(int lines);
+
+// Add text to the report being built.  Cannot fail.
+void putreport(const char *text, size_t len);
+
+// End a report: the empty line, then the whole report goes out in one
+// write, continued after a partial one and after a wait while the output
+// takes no more.  The first failed write of a run is reported at once
+// ("write error: " and the reason); the run goes on.
 void endreport();
 
-// The exit status of a run that did all its turns: 0, or 1 with a message
-// when a report could not be written (reports were lost).
+// The exit status of a run that did all its turns: 0, or 1 when a report
+// could not be written (reports were lost).
 int endrun();
 
 // Command line and set-up.  Each of these either succeeds or ends the
@@ -103,8 +116,7 @@ int argtoi(const char *s, const char *cmdname);
 // error; the values are checked by checkargs.
 void getargs(int argc, char **argv, const char *cmdname, int *iters, const char **names);
 
-// Check interval and iters: interval at least 1 and small enough for the
-// schedule, iters not negative.
+// Check interval and iters: interval at least 1, iters not negative.
 void checkargs(int iters, const char *cmdname);
 
 // Open the kernel statistics, or report why not and exit 1.
@@ -115,12 +127,15 @@ kstat_ctl_t *openkstat();
 
 // Schedule.
 
-// Start the schedule: the first turn begins interval seconds from now.
+// Start the schedule at the moment of the first sample, which follows at
+// once: turn k begins k intervals after it.
 void startclock();
 
 // Wait for the next turn and set the deadline of the one after it.  A
 // deadline already passed lets the turn go on at once and restarts the
-// schedule from now.
+// schedule from now.  Sets Elapsed for the turn's report: interval when
+// the turn's sample comes within 1 % of an interval after the last one,
+// else the time that passed between them.
 void waitturn();
 
 #endif

@@ -51,10 +51,11 @@ ifinfo_t *ifinfo() {
     }
     head->body = nullptr;
 
-    // A socket that failed shows as the failure of the first request.
+    // A socket that failed shows as the failure of the first request, with
+    // the socket's own reason.
     sd = socket(AF_INET, SOCK_DGRAM, 0);
     int count = 0;
-    if (ioctl(sd, SIOCGIFNUM, &count) < 0) {
+    if (sd < 0 || ioctl(sd, SIOCGIFNUM, &count) < 0) {
         ifail("SIOCGIFNUM");
     }
 
@@ -131,12 +132,10 @@ void ifnamelength(ifinfo_t *iptr) {
 ifdata *newsamples(int n) {
     // Room for one record at least, so that an empty list still has
     // arrays to copy between.
-    size_t size = static_cast<size_t>(n > 0 ? n : 1) * sizeof(ifdata);
-    auto *p = static_cast<ifdata *>(malloc(size));
+    auto *p = static_cast<ifdata *>(calloc(static_cast<size_t>(n > 0 ? n : 1), sizeof(ifdata)));
     if (!p) {
         fail("no memory");
     }
-    memset(p, 0, size);
     return p;
 }
 

@@ -17,6 +17,7 @@ int main(int argc, char **argv) {
     size_t idssize = static_cast<size_t>(ifinfoptr->numifs) * sizeof(ifdata);
     ifdata *last = newsamples(ifinfoptr->numifs);
     ifdata *now = newsamples(ifinfoptr->numifs);
+    newreport(ifinfoptr->numifs);
 
     startclock();
     ifdataupdate(last, ifinfoptr, kc);

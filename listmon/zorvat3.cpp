@@ -14,6 +14,7 @@ int main(int argc, char **argv) {
     checkargs(iters, cmdname);
 
     kstat_ctl_t *kc = openkstat();
+    newreport(IFnumb);
 
     startclock();
     IFupdate(kc);

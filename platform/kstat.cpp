@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -26,25 +27,32 @@ namespace {
 constexpr const char *devpath = "/proc/net/dev";
 constexpr hrtime_t maxage = 100'000'000;  // nanoseconds a snapshot serves
 
-constexpr int NSTATS = 8;
+constexpr int NSTATS = 12;
 
 // The statistics each link publishes and the /proc/net/dev column (counted
 // from 0 after the name: 8 receive columns, then 8 transmit columns) that
 // feeds each.  "nocanput" is the receive drop count, the packets the
-// kernel could not hand on.
+// kernel could not hand on.  As the operating system's network drivers do,
+// the byte and packet counters come twice: 32 bits wide under their plain
+// names, whole under the names ending in 64.
 struct statsource {
     const char *name;
     int column;
+    unsigned char type;
 };
 constexpr std::array<statsource, NSTATS> stats = {{
-    {"rbytes", 0},
-    {"ipackets", 1},
-    {"obytes", 8},
-    {"opackets", 9},
-    {"ierrors", 2},
-    {"oerrors", 10},
-    {"collisions", 13},
-    {"nocanput", 3},
+    {"rbytes", 0, KSTAT_DATA_UINT32},
+    {"ipackets", 1, KSTAT_DATA_UINT32},
+    {"obytes", 8, KSTAT_DATA_UINT32},
+    {"opackets", 9, KSTAT_DATA_UINT32},
+    {"ierrors", 2, KSTAT_DATA_UINT32},
+    {"oerrors", 10, KSTAT_DATA_UINT32},
+    {"collisions", 13, KSTAT_DATA_UINT32},
+    {"nocanput", 3, KSTAT_DATA_UINT32},
+    {"rbytes64", 0, KSTAT_DATA_UINT64},
+    {"ipackets64", 1, KSTAT_DATA_UINT64},
+    {"obytes64", 8, KSTAT_DATA_UINT64},
+    {"opackets64", 9, KSTAT_DATA_UINT64},
 }};
 
 // One link's line of the snapshot: its name and the text of its sixteen
@@ -81,8 +89,8 @@ hrtime_t gethrtime() {
     return hrtime_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
 
-// Next unsigned decimal number at p (blanks skipped), low 32 bits kept.
-uint32_t number(const char *&p, const char *end) {
+// Next unsigned decimal number at p (blanks skipped).
+uint64_t number(const char *&p, const char *end) {
     while (p < end && *p == ' ') {
         ++p;
     }
@@ -91,7 +99,7 @@ uint32_t number(const char *&p, const char *end) {
         v = v * 10 + static_cast<uint64_t>(*p - '0');
         ++p;
     }
-    return static_cast<uint32_t>(v);
+    return v;
 }
 
 // Split the snapshot text into rows: two heading lines, then one line per
@@ -121,8 +129,19 @@ void parse(library &lib, size_t len) {
     }
 }
 
-// Take a new snapshot.  False, with errno set, when the text can't be read.
+// Take a new snapshot.  False, with errno set, when the text can't be read
+// or there is no memory for it.
+bool readsnapshot(library &lib);
 bool snapshot(library &lib) {
+    try {
+        return readsnapshot(lib);
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return false;
+    }
+}
+
+bool readsnapshot(library &lib) {
     if (lseek(lib.fd, 0, SEEK_SET) < 0) {
         return false;
     }
@@ -173,15 +192,20 @@ const devrow *findrow(library &lib, const char *name, ksplace &pl) {
 }
 
 void fill(kstat_t *ksp, const devrow &row) {
-    std::array<uint32_t, 16> col{};
+    std::array<uint64_t, 16> col{};
     const char *p = row.counters;
     for (auto &c : col) {
         c = number(p, row.eol);
     }
     auto *np = static_cast<kstat_named_t *>(ksp->ks_data);
     for (size_t i = 0; i < NSTATS; ++i) {
+        uint64_t v = col[static_cast<size_t>(stats[i].column)];
         np[i].value.ui64 = 0;
-        np[i].value.ui32 = col[static_cast<size_t>(stats[i].column)];
+        if (stats[i].type == KSTAT_DATA_UINT64) {
+            np[i].value.ui64 = v;
+        } else {
+            np[i].value.ui32 = static_cast<uint32_t>(v);
+        }
     }
 }
 
@@ -193,7 +217,9 @@ void copyname(char (&to)[KSTAT_STRLEN], std::string_view from) {
 
 }  // namespace
 
-kstat_ctl_t *kstat_open() {
+namespace {
+
+kstat_ctl_t *openlibrary() {
     auto *lib = new library;
     lib->fd = open(devpath, O_RDONLY | O_CLOEXEC);
     if (lib->fd < 0 || !snapshot(*lib)) {
@@ -230,7 +256,7 @@ kstat_ctl_t *kstat_open() {
         for (size_t s = 0; s < NSTATS; ++s) {
             kstat_named_t &np = lib->data[i * NSTATS + s];
             copyname(np.name, stats[s].name);
-            np.data_type = KSTAT_DATA_UINT32;
+            np.data_type = stats[s].type;
         }
         lib->place[i] = ksplace{i, 0};
         lib->byname.emplace_back(std::string_view(k.ks_name), &k);
@@ -246,6 +272,17 @@ kstat_ctl_t *kstat_open() {
     kc->kc_kd = lib->fd;
     kc->kc_private = lib;
     return kc;
+}
+
+}  // namespace
+
+kstat_ctl_t *kstat_open() {
+    try {
+        return openlibrary();
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
+        return nullptr;
+    }
 }
 
 kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name) {

@@ -14,16 +14,23 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 namespace {
 
-using ifnamebuf = std::array<char, IFNAMSIZ>;
+// An interface as the requests report it: its name and its flags (a
+// logical interface has those of its link).
+struct listed {
+    std::array<char, IFNAMSIZ> name;
+    short flags;
+};
 
 struct link {
     int index;
+    unsigned flags;
     std::string name;
     std::vector<std::string> labels;  // logical interfaces, kernel order
 };
@@ -103,7 +110,7 @@ bool getlinks(std::vector<link> &links) {
         auto len = static_cast<unsigned>(IFLA_PAYLOAD(nh));
         for (auto *rta = IFLA_RTA(ifi); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
             if (rta->rta_type == IFLA_IFNAME) {
-                links.push_back(link{ifi->ifi_index, attrname(rta), {}});
+                links.push_back(link{ifi->ifi_index, ifi->ifi_flags, attrname(rta), {}});
                 break;
             }
         }
@@ -137,34 +144,62 @@ bool addlabels(std::vector<link> &links) {
     });
 }
 
-// The interface names in the kernel's order.  False, with errno set, when
-// the kernel's tables can't be read.
-bool ifnames(std::vector<ifnamebuf> &names) {
-    std::vector<link> links;
-    if (!getlinks(links) || !addlabels(links)) {
+// The interfaces in the kernel's order.  False, with errno set, when the
+// kernel's tables can't be read or there is no memory for them.
+bool ifnames(std::vector<listed> &names) {
+    try {
+        std::vector<link> links;
+        if (!getlinks(links) || !addlabels(links)) {
+            return false;
+        }
+        names.clear();
+        auto add = [&names](const std::string &s, unsigned flags) {
+            listed b{};
+            s.copy(b.name.data(), b.name.size() - 1);
+            b.flags = static_cast<short>(flags);
+            names.push_back(b);
+        };
+        for (const link &l : links) {
+            add(l.name, l.flags);
+            for (const std::string &label : l.labels) {
+                add(label, l.flags);
+            }
+        }
+        return true;
+    } catch (const std::bad_alloc &) {
+        errno = ENOMEM;
         return false;
     }
-    names.clear();
-    auto add = [&names](const std::string &s) {
-        ifnamebuf b{};
-        s.copy(b.data(), b.size() - 1);
-        names.push_back(b);
-    };
-    for (const link &l : links) {
-        add(l.name);
-        for (const std::string &label : l.labels) {
-            add(label);
-        }
-    }
-    return true;
 }
 
-// The names that the last count was taken from, and its socket.  The
+// The interfaces that the last count was taken from, and its socket.  The
 // records that follow a count on the same socket are these, so the pair
 // costs one look at the kernel's tables, not two; like the kernel's own
 // pair of requests, an interface made in between is then not listed.
-std::vector<ifnamebuf> counted;
+std::vector<listed> counted;
 int countedon = -1;
+
+// The interfaces the last records listed, and where the last flags request
+// found its name.  The flags of a listed name come from the same look at
+// the kernel's tables as the list, so that list and flags agree: a link
+// deleted in between, or a label whose prefix names no link, still has
+// its flags.
+std::vector<listed> handedout;
+int handedon = -1;
+size_t lastasked;
+
+const listed *findlisted(const char *name) {
+    const size_t n = handedout.size();
+    for (size_t k = 0; k < n; ++k) {
+        // Discovery asks in list order: the next one is tried first.
+        size_t i = (lastasked + 1 + k) % n;
+        if (strncmp(handedout[i].name.data(), name, IFNAMSIZ) == 0) {
+            lastasked = i;
+            return &handedout[i];
+        }
+    }
+    return nullptr;
+}
 
 // Requests fail on a descriptor that is no socket.
 bool issocket(int fd) {
@@ -199,26 +234,35 @@ int ioctl(int fd, unsigned long request, struct ifconf *arg) {
         errno = EINVAL;
         return -1;
     }
-    std::vector<ifnamebuf> fresh;
-    const std::vector<ifnamebuf> *names = &counted;
-    if (fd != countedon) {
-        if (!ifnames(fresh)) {
-            return -1;
-        }
-        names = &fresh;
+    handedon = -1;
+    if (fd == countedon) {
+        handedout.swap(counted);
+    } else if (!ifnames(handedout)) {
+        handedout.clear();
+        return -1;
     }
+    handedon = fd;
     countedon = -1;
+    counted.clear();
     size_t room = static_cast<size_t>(arg->ifc_len) / sizeof(struct ifreq);
-    size_t n = std::min(room, names->size());
+    size_t n = std::min(room, handedout.size());
+    handedout.resize(n);
     for (size_t i = 0; i < n; ++i) {
         struct ifreq &r = arg->ifc_req[i];
         memset(&r, 0, sizeof r);
-        memcpy(r.ifr_name, (*names)[i].data(), IFNAMSIZ);
+        memcpy(r.ifr_name, handedout[i].name.data(), IFNAMSIZ);
     }
     arg->ifc_len = static_cast<int>(n * sizeof(struct ifreq));
+    lastasked = n - 1;
     return 0;
 }
 
 int ioctl(int fd, unsigned long request, struct ifreq *arg) {
+    if (request == SIOCGIFFLAGS && fd == handedon) {
+        if (const listed *l = findlisted(arg->ifr_name)) {
+            arg->ifr_flags = l->flags;
+            return 0;
+        }
+    }
     return ::ioctl(fd, request, static_cast<void *>(arg));
 }

@@ -6,8 +6,11 @@
 // only addresses, so these overloads of ioctl answer both from the kernel's
 // link and address tables: every link in interface index order, each
 // followed by its logical interfaces (its IPv4 address labels that hold a
-// colon, such as "lo:1").  Every other request, SIOCGIFFLAGS among them,
-// goes to the kernel unchanged.
+// colon, such as "lo:1").  On the socket that the records were given on,
+// SIOCGIFFLAGS answers for every name listed from the same look at the
+// kernel's tables (a logical interface has the flags of its link), so that
+// the list and its flags agree.  Every other request, and SIOCGIFFLAGS for
+// any other name, goes to the kernel unchanged.
 #ifndef ZORVAT_PLATFORM_SOCKIO_H
 #define ZORVAT_PLATFORM_SOCKIO_H
 

@@ -68,19 +68,19 @@ struct sockscript {
 };
 extern sockscript sock;
 
-// The clock.  clockwait records every wait and moves the clock on by it,
-// unless the clock is held.  A test adds "work" by moving clocknow itself.
-extern time_t clocknow;
+// The clock, in nanoseconds.  clockwait records every deadline waited for
+// and moves the clock on to it, and oversleep beyond (a process stopped
+// during its wait), unless the clock is held.  A test adds "work" by moving
+// clocknow itself.
+extern int64_t clocknow;
 extern bool clockheld;
-extern std::vector<time_t> waits;
+extern int64_t oversleep;
+extern std::vector<int64_t> waits;
 
 // A record's eight counters, for comparisons.
 template <class R>
-std::array<uint32_t, 8> fields(const R &r) {
-    static_assert(sizeof(R) == 8 * sizeof(uint32_t));
-    std::array<uint32_t, 8> a{};
-    memcpy(a.data(), &r, sizeof r);
-    return a;
+std::array<uint64_t, 8> fields(const R &r) {
+    return {r.rbytes, r.ipackets, r.obytes, r.opackets, r.ierrors, r.oerrors, r.collisions, r.nocanput};
 }
 
 inline std::string slurp(FILE *f) {

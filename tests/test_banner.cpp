@@ -58,10 +58,11 @@ TEST(Banner, ChosenOnceByTheModeOfTheFirstCall) {
             pbanner();
             Oflag = c.oflag == OFLAG_MBYTES ? OFLAG_BITS : OFLAG_MBYTES;
             pbanner();
+            endreport();
         });
         const std::string &h = headers[static_cast<size_t>(c.shown - 1)];
         EXPECT_EQ(fake::exitcode(r), 0);
-        EXPECT_EQ(r.out, h + "\n" + h + "\n");
+        EXPECT_EQ(r.out, h + "\n" + h + "\n\n");
         EXPECT_EQ(r.err, "");
     }
 }
@@ -70,12 +71,15 @@ TEST(Banner, ChosenOnceByTheModeOfTheFirstCall) {
 // under the last characters of the labels.
 TEST(Banner, RateLineFieldsEndUnderTheLabels) {
     Oflag = OFLAG_BYTES;
-    interval = 5;
+    Elapsed = 5;
     const ifdata prev{1000000, 2000, 500000, 1000, 7, 0, 0, 10};
     const ifdata curr{1010240, 2050, 505120, 1025, 8, 0, 0, 13};
-    std::string line = fake::captured([&] { printline("abcdefghij", curr, prev); });
-    ASSERT_EQ(line.back(), '\n');
-    line.pop_back();
+    std::string line = fake::captured([&] {
+        printline("abcdefghij", curr, prev);
+        endreport();
+    });
+    ASSERT_EQ(line.substr(line.size() - 2), "\n\n");
+    line.resize(line.size() - 2);
     std::vector<size_t> ends = runends(line);
     ASSERT_EQ(ends.size(), labelcolumns.size());
     EXPECT_EQ(ends.front(), 10U);

@@ -10,7 +10,7 @@ namespace {
 class Table : public testing::Test {
    protected:
     void SetUp() override {
-        memset(IFlist, 0, sizeof IFlist);
+        std::fill(std::begin(IFlist), std::end(IFlist), IFinfo{});
         IFnumb = 0;
         fake::kreset();
     }
@@ -87,14 +87,14 @@ TEST_F(Table, SampleCopyAndReportEveryEntry) {
     for (int i = 0; i < IFnumb; ++i) {
         EXPECT_EQ(fake::fields(IFlist[i].prev), fake::fields(IFlist[i].curr)) << IFlist[i].name;
     }
-    EXPECT_EQ(fake::fields(IFlist[1].curr), (std::array<uint32_t, 8>{NOSTAT, NOSTAT, NOSTAT, NOSTAT, 0, 0, 0, 0}));
+    EXPECT_EQ(fake::fields(IFlist[1].curr), (std::array<uint64_t, 8>{NOSTAT, NOSTAT, NOSTAT, NOSTAT, 0, 0, 0, 0}));
     EXPECT_EQ(IFlist[2].curr.rbytes, 5U);
 
     fake::kset("ce0", "rbytes", 1500);
     fake::kset("ce1", "obytes", 13);
     IFupdate(kc);
     Oflag = OFLAG_BYTES;
-    interval = 1;
+    Elapsed = 1;
     std::vector<std::string> out = fake::lines(fake::captured([] { IFprint(); }));
     ASSERT_EQ(out.size(), 5U);
     const std::vector<std::vector<std::string>> expect = {

@@ -9,14 +9,21 @@ namespace {
 const ifdata exprev{1000000, 2000, 500000, 1000, 7, 0, 0, 10};
 const ifdata excurr{1010240, 2050, 505120, 1025, 8, 0, 0, 13};
 
-std::string rawline(const char *name, const ifdata &curr, const ifdata &prev, int oflag, int secs) {
+// The line that printline adds to a report, with the rates per secs.
+std::string rawline(const char *name, const ifdata &curr, const ifdata &prev, int oflag, double secs) {
     Oflag = oflag;
-    interval = secs;
-    return fake::captured([&] { printline(name, curr, prev); });
+    Elapsed = secs;
+    std::string out = fake::captured([&] {
+        printline(name, curr, prev);
+        endreport();
+    });
+    EXPECT_EQ(out.back(), '\n');
+    out.pop_back();  // the empty line that ends the report
+    return out;
 }
 
 // The printed columns, numbered as in the header: [1] is the name.
-std::vector<std::string> columns(const ifdata &curr, const ifdata &prev, int oflag = OFLAG_BYTES, int secs = 1) {
+std::vector<std::string> columns(const ifdata &curr, const ifdata &prev, int oflag = OFLAG_BYTES, double secs = 1) {
     std::vector<std::string> w = fake::words(rawline("ce0", curr, prev, oflag, secs));
     w.insert(w.begin(), "");
     return w;
@@ -64,30 +71,67 @@ TEST(Report, UnitScales) {
     }
 }
 
-TEST(Report, ModularDifferencesAndRounding) {
+// The change of a counter between two samples.  Counters read from 32-bit
+// statistics (narrow) wrap; a counter that went down otherwise was reset
+// and counts from zero again.
+TEST(Report, CounterChangesWrapsAndResets) {
+    constexpr unsigned all32 = 0xFF;
     const struct {
         const char *what;
         ifdata prev, curr;
-        int secs;
+        double secs;
         std::vector<std::pair<int, const char *>> expect;  // column, text
     } cases[] = {
-        {"rbytes wraps past 2^32",
-         {4294967000U, 0, 0, 0, 0, 0, 0, 0},
-         {200, 0, 0, 0, 0, 0, 0, 0},
+        {"64-bit rbytes: 5 GB in a second",
+         {1000, 0, 0, 0, 0, 0, 0, 0},
+         {5000001000, 0, 0, 0, 0, 0, 0, 0},
+         1,
+         {{2, "5000000000.0"}, {9, "5000000000.0"}}},
+        {"64-bit counters far beyond 2^32",
+         {0x500000000, 0x700000000, 0, 0, 0, 0, 0, 0},
+         {0x500000000 + 600, 0x700000000 + 6, 0, 0, 0, 0, 0, 0},
+         2,
+         {{2, "300.0"}, {4, "3.0"}}},
+        {"64-bit reset: the count since",
+         {5000000, 900, 0, 0, 0, 0, 0, 0},
+         {1000, 10, 0, 0, 0, 0, 0, 0},
+         5,
+         {{2, "200.0"}, {4, "2.0"}, {9, "200.0"}, {10, "2.0"}}},
+        {"32-bit rbytes wraps past 2^32",
+         {4294967000U, 0, 0, 0, 0, 0, 0, 0, all32},
+         {200, 0, 0, 0, 0, 0, 0, 0, all32},
          1,
          {{2, "496.0"}, {9, "496.0"}}},
-        {"rbytes reset", {5000000, 0, 0, 0, 0, 0, 0, 0}, {1000, 0, 0, 0, 0, 0, 0, 0}, 5, {{2, "857993659.2"}}},
-        {"nocanput backwards", {0, 0, 0, 0, 0, 0, 0, 10}, {0, 0, 0, 0, 0, 0, 0, 4}, 5, {{11, "-6"}}},
-        {"0xFFFFFFFE is unsigned",
-         {2, 2, 0, 0, 5, 0, 0, 0},
-         {0, 0, 0, 0, 3, 0, 0, 0},
+        {"32-bit rbytes that went down wrapped",
+         {5000000, 0, 0, 0, 0, 0, 0, 0, all32},
+         {1000, 0, 0, 0, 0, 0, 0, 0, all32},
+         5,
+         {{2, "857993659.2"}}},
+        {"32-bit 0xFFFFFFFE is unsigned",
+         {2, 2, 0, 0, 0, 0, 0, 0, all32},
+         {0, 0, 0, 0, 0, 0, 0, 0, all32},
          1,
-         {{2, "4294967294.0"}, {4, "4294967294.0"}, {6, "4294967294.0"}}},
+         {{2, "4294967294.0"}, {4, "4294967294.0"}}},
+        {"error, collision and drop counts reset, 32 bits or not",
+         {0, 0, 0, 0, 9, 9, 9, 10, all32},
+         {0, 0, 0, 0, 3, 0, 6, 4, all32},
+         1,
+         {{6, "3.0"}, {7, "0.0"}, {8, "6.0"}, {11, "4"}}},
         {"totals from unrounded rates",
          {0, 0, 0, 0, 0, 0, 0, 0},
          {1, 0, 1, 0, 0, 0, 0, 0},
          3,
          {{2, "0.3"}, {3, "0.3"}, {9, "0.7"}}},
+        {"a late turn: per the seconds that passed",
+         {0, 0, 0, 0, 0, 0, 0, 0},
+         {3024 * 3, 30, 0, 0, 3, 0, 0, 7},
+         3,
+         {{2, "3024.0"}, {4, "10.0"}, {6, "1.0"}, {11, "7"}}},
+        {"a turn 2 % late",
+         {0, 0, 0, 0, 0, 0, 0, 0},
+         {1020, 0, 0, 0, 0, 0, 0, 0},
+         1.02,
+         {{2, "1000.0"}}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -103,34 +147,29 @@ TEST(Report, ModularDifferencesAndRounding) {
 // report format gives through printf for the per-second figures.
 TEST(Report, LineIsTheReportFormatOfTheFigures) {
     uint64_t seed = 0x2545F4914F6CDD1DULL;
-    auto next = [&seed](uint32_t range) {
+    auto next = [&seed](uint64_t range) {
         seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
-        return static_cast<uint32_t>(seed >> 32) % range;
+        return (seed >> 16) % range;
     };
     const char *names[] = {"e0", "ce0", "e1000g0", "eth12345", "averylongname15"};
-    const uint32_t ranges[] = {10, 1000, 1U << 20, 0xFFFFFFFF};
+    const uint64_t ranges[] = {10, 1000, 1U << 20, 1ULL << 36};
     for (int i = 0; i < 2000; ++i) {
-        ifdata prev{}, curr{};
-        static constexpr uint32_t ifdata::*field[] = {&ifdata::rbytes,     &ifdata::ipackets, &ifdata::obytes,
-                                                      &ifdata::opackets,   &ifdata::ierrors,  &ifdata::oerrors,
-                                                      &ifdata::collisions, &ifdata::nocanput};
-        auto p = [&](int k) -> uint32_t & { return prev.*field[k]; };
-        auto q = [&](int k) -> uint32_t & { return curr.*field[k]; };
+        std::array<uint64_t, 8> p{}, d{};
         for (int k = 0; k < 8; ++k) {
-            p(k) = next(0xFFFFFFFF);
-            q(k) = p(k) + next(ranges[next(4)]);
-            if (q(k) == NOSTAT) {
-                --q(k);
-            }
+            p[k] = next(1ULL << 44);
+            d[k] = next(ranges[next(4)]);
         }
+        const ifdata prev{p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]};
+        const ifdata curr{p[0] + d[0], p[1] + d[1], p[2] + d[2], p[3] + d[3],
+                          p[4] + d[4], p[5] + d[5], p[6] + d[6], p[7] + d[7]};
         const int secs = i % 3 ? static_cast<int>(next(16)) + 1 : static_cast<int>(next(100000)) + 1;
         const char *name = names[next(5)];
         const double s = secs;
-        auto d = [&](int k) { return static_cast<double>(q(k) - p(k)); };
+        auto r = [&](int k) { return static_cast<double>(d[k]) / s; };
         char expect[512];
-        snprintf(expect, sizeof expect, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d\n", name,
-                 d(0) / s, d(2) / s, d(1) / s, d(3) / s, d(4) / s, d(5) / s, d(6) / s, (d(0) + d(2)) / s,
-                 (d(1) + d(3)) / s, static_cast<int32_t>(q(7) - p(7)));
+        snprintf(expect, sizeof expect, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8llu\n", name,
+                 r(0), r(2), r(1), r(3), r(4), r(5), r(6), (static_cast<double>(d[0]) + static_cast<double>(d[2])) / s,
+                 (static_cast<double>(d[1]) + static_cast<double>(d[3])) / s, static_cast<unsigned long long>(d[7]));
         ASSERT_EQ(rawline(name, curr, prev, OFLAG_BYTES, secs), expect) << "case " << i;
     }
 }
@@ -150,7 +189,7 @@ TEST(Report, MissingCounterInEitherSample) {
                                            "1.0", "2.0", "3.0",  "120.0", "12.0", "4"};
     ASSERT_EQ(columns(curr, prev), base);
     const struct {
-        uint32_t ifdata::*counter;
+        uint64_t ifdata::*counter;
         std::vector<std::pair<size_t, const char *>> changed;  // column, text
     } cases[] = {
         {&ifdata::rbytes, {{2, "-1.0"}, {9, "70.0"}}},
