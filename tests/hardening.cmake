@@ -21,12 +21,6 @@ endif()
 
 # The fault tests, in private network namespaces.
 add_executable(zvhard_faults ${CMAKE_CURRENT_LIST_DIR}/test_faults.cpp)
-if(TARGET zvnetns)
-  target_link_libraries(zvhard_faults PRIVATE zvnetns)
-else()
-  target_sources(zvhard_faults PRIVATE ${CMAKE_CURRENT_LIST_DIR}/netns.cpp)
-endif()
-target_include_directories(zvhard_faults PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(zvhard_faults PRIVATE zvtestrun GTest::gtest_main)
+target_link_libraries(zvhard_faults PRIVATE zvsupport GTest::gtest_main)
 add_dependencies(zvhard_faults zorvat2 zorvat3 zorvat)
 zorvat_add_tests(zvhard_faults TEST_PREFIX "hard.")

@@ -2,20 +2,16 @@
 # private network namespace of its own (skipped where namespaces can't be
 # made).  Their CTest names begin with "sys.".
 
-add_library(zvnetns STATIC ${CMAKE_CURRENT_SOURCE_DIR}/netns.cpp)
-target_include_directories(zvnetns PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(zvnetns PUBLIC GTest::gtest)
-
 # The platform layer: kstat and the interface requests against the kernel.
 add_executable(zvsys_platform ${CMAKE_CURRENT_SOURCE_DIR}/test_platform.cpp)
-target_link_libraries(zvsys_platform PRIVATE zvnetns zvplatform GTest::gtest_main)
+target_link_libraries(zvsys_platform PRIVATE zvsupport zvplatform GTest::gtest_main)
 zorvat_add_tests(zvsys_platform TEST_PREFIX "sys.")
 
 # The programs: command line, and reports of real links and real traffic.
 foreach(name cmdline e2e)
   set(t zvsys_${name})
   add_executable(${t} ${CMAKE_CURRENT_SOURCE_DIR}/test_${name}.cpp)
-  target_link_libraries(${t} PRIVATE zvnetns zvtestrun GTest::gtest_main)
+  target_link_libraries(${t} PRIVATE zvsupport GTest::gtest_main)
   # The revision that the program named zorvat is.
   target_compile_definitions(${t} PRIVATE ZORVAT_PROGRAM_REVISION="${ZORVAT_REVISION}")
   add_dependencies(${t} zorvat2 zorvat3 zorvat zorvat-1.9 zorvat-1.7)

@@ -6,7 +6,8 @@
 #include <climits>
 
 #include "core/zorvat.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
+#include "tests/support/capture.h"
 
 namespace {
 
@@ -74,8 +75,8 @@ TEST(Args, CommandName) {
 }
 
 TEST(Args, UsageTextOnStandardError) {
-    fake::ran r = fake::inchild([] { Usage("zv"); });
-    EXPECT_EQ(fake::exitcode(r), 1);
+    capture::ran r = capture::inchild([] { Usage("zv"); });
+    EXPECT_EQ(capture::exitcode(r), 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "zv (kov) v.2.0\nUsage: zv [ -K | -k | -M | -m | -b ] interval [times]\n");
 }

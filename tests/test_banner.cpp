@@ -2,25 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "core/zorvat.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
+#include "tests/support/capture.h"
+#include "tests/support/text.h"
 
 namespace {
-
-// Indexed by Oflag - 1.
-const std::array<std::string, 6> headers = {
-    "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  "
-    "Nocanput",
-    "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  "
-    "Nocanput",
-    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  "
-    "Nocanput",
-    "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  "
-    "Nocanput",
-    "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  "
-    "Nocanput",
-    "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  "
-    "Nocanput",
-};
 
 // The column, counted from 1, of the last character of each label.
 const std::vector<size_t> labelcolumns = {4, 25, 40, 49, 58, 66, 73, 80, 95, 104, 114};
@@ -53,7 +39,7 @@ TEST(Banner, ChosenOnceByTheModeOfTheFirstCall) {
     } cases[] = {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {0, 3}, {7, 3}, {-1, 3}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.oflag);
-        fake::ran r = fake::inchild([&] {
+        capture::ran r = capture::inchild([&] {
             Oflag = c.oflag;
             pbanner();
             Oflag = c.oflag == OFLAG_MBYTES ? OFLAG_BITS : OFLAG_MBYTES;
@@ -61,7 +47,7 @@ TEST(Banner, ChosenOnceByTheModeOfTheFirstCall) {
             endreport();
         });
         const std::string &h = headers[static_cast<size_t>(c.shown - 1)];
-        EXPECT_EQ(fake::exitcode(r), 0);
+        EXPECT_EQ(capture::exitcode(r), 0);
         EXPECT_EQ(r.out, h + "\n" + h + "\n\n");
         EXPECT_EQ(r.err, "");
     }
@@ -74,7 +60,7 @@ TEST(Banner, RateLineFieldsEndUnderTheLabels) {
     Elapsed = 5;
     const ifdata prev{1000000, 2000, 500000, 1000, 7, 0, 0, 10};
     const ifdata curr{1010240, 2050, 505120, 1025, 8, 0, 0, 13};
-    std::string line = fake::captured([&] {
+    std::string line = capture::captured([&] {
         printline("abcdefghij", curr, prev);
         endreport();
     });

@@ -12,8 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/netns.h"
-#include "tests/spawn.h"
+#include "tests/support/netns.h"
+#include "tests/support/run.h"
+#include "tests/support/text.h"
 
 #ifndef ZORVAT_PROGRAM_REVISION
 #error "ZORVAT_PROGRAM_REVISION must say which revision the program zorvat is"
@@ -22,8 +23,6 @@
 namespace {
 
 using std::string;
-using strings = std::vector<string>;
-using clk = std::chrono::steady_clock;
 
 struct monitor {
     const char *name;
@@ -51,26 +50,9 @@ string usagetext(const monitor &m) {
     return n + " (kov) v." + m.version + "\nUsage: " + n + " [ -K | -k | -M | -m | -b ] interval [times]\n";
 }
 
-const string bytesheader =
-    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  "
-    "Nocanput";
-
-strings splitlines(const string &s) {
-    strings lines;
-    size_t from = 0;
-    for (size_t nl = s.find('\n'); nl != string::npos; nl = s.find('\n', from)) {
-        lines.push_back(s.substr(from, nl - from));
-        from = nl + 1;
-    }
-    if (from < s.size()) {
-        lines.push_back(s.substr(from));  // an unfinished last line
-    }
-    return lines;
-}
-
-int count(const strings &lines, const string &what) {
+int count(const strings &text, const string &what) {
     int n = 0;
-    for (const string &l : lines) {
+    for (const string &l : text) {
         n += l == what;
     }
     return n;
@@ -159,7 +141,7 @@ TEST_F(Cmdline, FaultsPrintTheUsageTextAndExit1) {
             }
             SCOPED_TRACE(string(m.name) + " " + r.what + ":" + show(args));
             const string argv0 = argv0of(m);
-            child c = run(program(m.name), args, 5000, argv0.c_str());
+            child c = run(program(m.name), args, 5000, {argv0.c_str()});
             EXPECT_EQ(exitstatus(c), 1);
             EXPECT_EQ(c.err, usagetext(m));
             EXPECT_EQ(c.out, "");
@@ -181,25 +163,8 @@ TEST_F(Cmdline, UnitOptionChoosesTheHeaderByItsSecondCharacter) {
         const char *header;
     };
     const unitcase cases[] = {
-        {"", bytesheader.c_str()},
-        {"-M",
-         "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  "
-         "Nocanput"},
-        {"-K",
-         "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  "
-         "Nocanput"},
-        {"-m",
-         "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  "
-         "Nocanput"},
-        {"-k",
-         "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  "
-         "Nocanput"},
-        {"-kx",
-         "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  "
-         "Nocanput"},
-        {"-b",
-         "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  "
-         "Nocanput"},
+        {"", bytesheader.c_str()},   {"-M", headers[0].c_str()},  {"-K", headers[1].c_str()}, {"-m", headers[3].c_str()},
+        {"-k", headers[4].c_str()},  {"-kx", headers[4].c_str()}, {"-b", headers[5].c_str()},
     };
     // All runs at once: each takes one interval.
     std::vector<std::pair<const unitcase *, started>> runs;
@@ -218,10 +183,10 @@ TEST_F(Cmdline, UnitOptionChoosesTheHeaderByItsSecondCharacter) {
         // The report begins with the header: 114 characters and a newline.
         ASSERT_GE(r.c.out.size(), 115u);
         EXPECT_EQ(r.c.out.substr(0, 115), string(u->header) + "\n");
-        const strings lines = splitlines(r.c.out);
-        EXPECT_EQ(count(lines, u->header), 1);
-        EXPECT_EQ(count(lines, ""), 1);
-        EXPECT_EQ(lines.back(), "");
+        const strings got = lines(r.c.out);
+        EXPECT_EQ(count(got, u->header), 1);
+        EXPECT_EQ(count(got, ""), 1);
+        EXPECT_EQ(got.back(), "");
     }
 }
 
@@ -237,11 +202,11 @@ TEST_F(Cmdline, NumbersEndAtTheFirstCharacterThatIsNoDigit) {
         EXPECT_TRUE(finish(r.c, 6000));
         EXPECT_EQ(exitstatus(r.c), 0);
         EXPECT_EQ(r.c.err, "");
-        const strings lines = splitlines(r.c.out);
-        ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.front(), bytesheader);
-        EXPECT_EQ(count(lines, bytesheader), 2);
-        EXPECT_EQ(count(lines, ""), 2);
+        const strings got = lines(r.c.out);
+        ASSERT_FALSE(got.empty());
+        EXPECT_EQ(got.front(), bytesheader);
+        EXPECT_EQ(count(got, bytesheader), 2);
+        EXPECT_EQ(count(got, ""), 2);
     }
 }
 
@@ -289,10 +254,10 @@ TEST_F(Cmdline, ThreeTurnsOneSecondApartThenExit0) {
     EXPECT_EQ(c.err, "");
     // Nothing before the first header.
     EXPECT_EQ(c.out.substr(0, bytesheader.size() + 1), bytesheader + "\n");
-    const strings lines = splitlines(c.out);
-    EXPECT_EQ(count(lines, bytesheader), 3);
-    EXPECT_EQ(count(lines, ""), 3);
-    EXPECT_EQ(lines.back(), "");
+    const strings got = lines(c.out);
+    EXPECT_EQ(count(got, bytesheader), 3);
+    EXPECT_EQ(count(got, ""), 3);
+    EXPECT_EQ(got.back(), "");
 
     EXPECT_GT(at[0], 0.5);
     EXPECT_LT(at[0], 2.0);
@@ -314,15 +279,15 @@ TEST_F(Cmdline, InterfacesArgumentHoldsUpTo256NamesOf31Characters) {
     child c = run(program("zorvat3"), {names, "1", "1"}, 5000);
     EXPECT_EQ(exitstatus(c), 0);
     EXPECT_EQ(c.err, "");
-    const strings lines = splitlines(c.out);
+    const strings got = lines(c.out);
     // The header, 256 lines and the empty line.
-    ASSERT_EQ(lines.size(), 258u);
-    EXPECT_EQ(lines.front(), bytesheader);
+    ASSERT_EQ(got.size(), 258u);
+    EXPECT_EQ(got.front(), bytesheader);
     for (size_t i = 1; i <= 255; ++i) {
-        ASSERT_EQ(lines[i].substr(0, 9), "lo       ") << "line " << i;
+        ASSERT_EQ(got[i].substr(0, 9), "lo       ") << "line " << i;
     }
-    EXPECT_EQ(lines[256].substr(0, 32), longname + " ");
-    EXPECT_EQ(lines[257], "");
+    EXPECT_EQ(got[256].substr(0, 32), longname + " ");
+    EXPECT_EQ(got[257], "");
 }
 
 }  // namespace

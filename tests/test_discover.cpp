@@ -9,7 +9,9 @@
 
 #include "discover/ifinfo.h"
 #include "platform/sockio.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
+#include "tests/support/capture.h"
+#include "tests/support/text.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ZV_ASAN 1
@@ -216,14 +218,14 @@ TEST_F(Discover, SamplesAndReportsWalkTheListInStep) {
     // The lines carry the padded names, so they all have one length.
     Oflag = OFLAG_BYTES;
     Elapsed = 1;
-    std::vector<std::string> out = fake::lines(fake::captured([&] { printIFdata(now.data(), last, head); }));
+    std::vector<std::string> out = lines(capture::captured([&] { printIFdata(now.data(), last, head); }));
     ASSERT_EQ(out.size(), 4U);
     const std::pair<const char *, const char *> rates[] = {{"60.0", "200.0"}, {"-1.0", "-1.0"}, {"900.0", "500.0"}};
     for (size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(out[i]);
         EXPECT_EQ(out[i].rfind(nodes[i].second + " ", 0), 0U);
         EXPECT_EQ(out[i].size(), out[0].size());
-        std::vector<std::string> w = fake::words(out[i]);
+        std::vector<std::string> w = words(out[i]);
         EXPECT_EQ(w[1], rates[i].first);
         EXPECT_EQ(w[2], rates[i].second);
     }
@@ -235,7 +237,7 @@ TEST_F(Discover, EmptyListSamplesNothingAndReportsTheEmptyLine) {
     ifdata *rec = newsamples(0);
     ifdataupdate(rec, &empty, kstat_open());
     EXPECT_TRUE(fake::klog.lookups.empty());
-    EXPECT_EQ(fake::captured([&] { printIFdata(rec, rec, &empty); }), "\n");
+    EXPECT_EQ(capture::captured([&] { printIFdata(rec, rec, &empty); }), "\n");
 }
 
 }  // namespace

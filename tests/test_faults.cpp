@@ -8,123 +8,31 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "tests/netns.h"
-#include "tests/spawn.h"
-
-extern char **environ;
+#include "tests/support/netns.h"
+#include "tests/support/run.h"
+#include "tests/support/text.h"
 
 namespace {
 
 using std::string;
-using strings = std::vector<string>;
-using clk = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-double seconds(clk::duration d) {
-    return std::chrono::duration<double>(d).count();
-}
-
-// How a program's standard output and SIGPIPE are set up.
-struct setup {
-    const char *stdoutpath = nullptr;  // a file to write to; none: a pipe
-    bool ignoresigpipe = false;        // else SIGPIPE has its default action
-};
-
-// Start a built program as spawn.h's start() does (under the emulator
-// when one is named), with standard output as `how` says and standard
-// error on a pipe.  The signal mask is empty and SIGPIPE's action is the
-// default (or ignored), whatever the test runner left to this process.
-child launch(const string &name, const strings &args, const setup &how = {}) {
-    const string prog = program(name);
-    strings words;
-    const char *emu = getenv("ZORVAT_EMULATOR");
-    if (emu && *emu) {
-        words.emplace_back(emu);
-    }
-    words.push_back(prog);
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &w : words) {
-        argv.push_back(w.data());
-    }
-    argv.push_back(nullptr);
-
-    int out[2] = {-1, -1};
-    int err[2];
-    if (pipe2(err, O_CLOEXEC) != 0 || (!how.stdoutpath && pipe2(out, O_CLOEXEC) != 0)) {
-        throw std::runtime_error("pipe");
-    }
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    if (how.stdoutpath) {
-        posix_spawn_file_actions_addopen(&fa, 1, how.stdoutpath, O_WRONLY, 0);
-    } else {
-        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    }
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-
-    // An ignored signal stays ignored in the new program; a default one
-    // is set explicitly.
-    posix_spawnattr_t at;
-    posix_spawnattr_init(&at);
-    sigset_t none;
-    sigset_t pipeonly;
-    sigemptyset(&none);
-    sigemptyset(&pipeonly);
-    sigaddset(&pipeonly, SIGPIPE);
-    short flags = POSIX_SPAWN_SETSIGMASK;
-    posix_spawnattr_setsigmask(&at, &none);
-    struct sigaction old {};
-    if (how.ignoresigpipe) {
-        struct sigaction ign {};
-        ign.sa_handler = SIG_IGN;
-        sigaction(SIGPIPE, &ign, &old);
-    } else {
-        flags |= POSIX_SPAWN_SETSIGDEF;
-        posix_spawnattr_setsigdefault(&at, &pipeonly);
-    }
-    posix_spawnattr_setflags(&at, flags);
-
-    child c;
-    int rc = posix_spawn(&c.pid, words[0].c_str(), &fa, &at, argv.data(), environ);
-    if (how.ignoresigpipe) {
-        sigaction(SIGPIPE, &old, nullptr);
-    }
-    posix_spawnattr_destroy(&at);
-    posix_spawn_file_actions_destroy(&fa);
-    close(err[1]);
-    if (out[1] >= 0) {
-        close(out[1]);
-    }
-    if (rc != 0) {
-        throw std::runtime_error("posix_spawn " + words[0] + ": " + strerror(rc));
-    }
-    c.outfd = out[0];
-    c.errfd = err[0];
-    return c;
-}
-
-size_t countreports(const string &s) {
-    size_t n = 0;
-    for (size_t p = s.find("\n\n"); p != string::npos; p = s.find("\n\n", p + 2)) {
-        ++n;
-    }
-    return n;
-}
 
 // Read the standard output of several programs side by side until each
 // has given `count` reports, or timeout_ms passes.  The moment each report
@@ -184,18 +92,6 @@ long peakrss(pid_t pid) {
     return -1;
 }
 
-string describe(const child &c) {
-    std::ostringstream s;
-    if (WIFEXITED(c.status)) {
-        s << "exit status " << WEXITSTATUS(c.status);
-    } else if (WIFSIGNALED(c.status)) {
-        s << "signal " << WTERMSIG(c.status) << " (" << strsignal(WTERMSIG(c.status)) << ")";
-    } else {
-        s << "wait status " << c.status;
-    }
-    return s.str() + "; stderr: \"" + c.err + "\"";
-}
-
 // One program run: its name and arguments.
 struct runspec {
     const char *name;
@@ -218,34 +114,43 @@ class Faults : public testing::Test {
     }
 };
 
-// Reports that can't be written are lost: the run still does all its
-// turns, then says so and fails instead of claiming success.
-TEST_F(Faults, FullDeviceMakesTheRunFail) {
+// Reports that can't be written are lost: the first loss is said at once,
+// the run still does all its turns, then fails instead of claiming
+// success.  A run without end says it too, while it goes on.
+TEST_F(Faults, FullDeviceIsReportedAtOnceAndMakesTheRunFail) {
     const std::vector<runspec> runs = {
         {"zorvat3", {"lo", "1", "2"}},
         {"zorvat2", {"1", "2"}},
         {"zorvat", {"-k", "1", "2"}},
+        {"zorvat3", {"lo", "1"}},
     };
+    const string message = "write error: No space left on device\n";
     const auto t0 = clk::now();
     std::vector<child> kids;
     for (const auto &r : runs) {
-        kids.push_back(launch(r.name, r.args, {"/dev/full", false}));
+        kids.push_back(start(program(r.name), r.args, {.stdoutpath = "/dev/full"}));
     }
+    // The endless run: its message comes with its first report.
+    child &endless = kids.back();
+    while (endless.err.size() < message.size() && clk::now() - t0 < 8s) {
+        readreports(endless, 1, 100);  // reads its standard error meanwhile
+    }
+    EXPECT_EQ(endless.err, message);
+    EXPECT_FALSE(finish(endless, 1500)) << "an endless run ended: " << describe(endless);
+
     std::vector<bool> ended;
     std::vector<double> took;
-    for (child &c : kids) {
-        ended.push_back(finish(c, 15000));
+    for (size_t i = 0; i + 1 < kids.size(); ++i) {
+        ended.push_back(finish(kids[i], 15000));
         took.push_back(seconds(clk::now() - t0));
     }
-    for (size_t i = 0; i < runs.size(); ++i) {
+    for (size_t i = 0; i + 1 < runs.size(); ++i) {
         SCOPED_TRACE(label(runs[i]));
         child &c = kids[i];
         ASSERT_TRUE(ended[i]) << "still running after 15 s";
         EXPECT_EQ(exitstatus(c), 1) << describe(c);
-        EXPECT_EQ(c.err, "write error: No space left on device\n");
-        // Two turns of a second: clock readings are whole seconds, so the
-        // first may come early, but not both.
-        EXPECT_GE(took[i], 0.9) << "ended before doing its turns";
+        EXPECT_EQ(c.err, message);
+        EXPECT_GE(took[i], 1.9) << "ended before doing its turns";
     }
 }
 
@@ -268,7 +173,7 @@ TEST_F(Faults, ReaderGoesAway) {
     };
     std::vector<child> kids;
     for (const auto &t : cases) {
-        kids.push_back(launch(t.run.name, t.run.args, {nullptr, t.ignore}));
+        kids.push_back(start(program(t.run.name), t.run.args, {.ignoresigpipe = t.ignore}));
     }
     for (size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(label(cases[i].run));
@@ -300,7 +205,7 @@ TEST_F(Faults, ReaderGoesAway) {
 // are an interval apart again.  The turns missed while stopped are not
 // made up in a burst of reports with no time between them.
 TEST_F(Faults, StopAndContinueGivesNoBurst) {
-    child c = launch("zorvat3", {"lo", "1"});
+    child c = start(program("zorvat3"), {"lo", "1"});
     ASSERT_TRUE(readreports(c, 1, 5000)) << "no first report";
     // Well inside the wait for turn 2.
     std::this_thread::sleep_for(300ms);
@@ -339,7 +244,7 @@ TEST_F(Faults, LongRunKeepsMemoryAndSchedule) {
     const auto t0 = clk::now();
     std::vector<child> kids;
     for (const auto &r : runs) {
-        kids.push_back(launch(r.name, r.args));
+        kids.push_back(start(program(r.name), r.args));
     }
     // Peak RSS (KiB) of each after its third report and after its last
     // but one.
@@ -388,6 +293,159 @@ TEST_F(Faults, LongRunKeepsMemoryAndSchedule) {
         ASSERT_GT(late[i], 0);
         EXPECT_LE(late[i] - early[i], 64)
             << "peak RSS grew from " << early[i] << " KiB to " << late[i] << " KiB between turns 3 and " << turns - 1;
+    }
+}
+
+// A slow reader on a non-blocking pipe that holds less than a report:
+// each report still arrives whole, lines never spliced, none lost.
+TEST_F(Faults, NonBlockingPipeWithASlowReaderGetsWholeReports) {
+    string names;
+    strings expected;
+    for (int i = 0; i < 256; ++i) {
+        const string n = string("n").append(std::to_string(i));
+        names.append(n).append(" ");
+        char line[160];
+        snprintf(line, sizeof line, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d", n.c_str(), -1.0,
+                 -1.0, -1.0, -1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0);
+        expected.emplace_back(line);
+    }
+    child c = start(program("zorvat3"), {names, "1", "3"}, {.nonblocking = true, .pipesize = 4096});
+    // 16 KiB every 50 ms, about a second for the three reports of 29 KiB.
+    const auto until = clk::now() + 15s;
+    while (c.outfd >= 0 && clk::now() < until) {
+        std::this_thread::sleep_for(50ms);
+        char buf[16384];
+        ssize_t n = read(c.outfd, buf, sizeof buf);
+        if (n == 0) {
+            close(c.outfd);
+            c.outfd = -1;
+        } else if (n > 0) {
+            c.out.append(buf, static_cast<size_t>(n));
+        }
+    }
+    ASSERT_TRUE(finish(c, 5000));
+    EXPECT_EQ(exitstatus(c), 0) << describe(c);
+    EXPECT_EQ(c.err, "");
+    const auto got = reportsof(c.out);
+    ASSERT_EQ(got.size(), 3u);
+    for (const report &r : got) {
+        EXPECT_EQ(r.header, bytesheader);
+        EXPECT_EQ(r.lines, expected);
+    }
+}
+
+// The programs in the sanitizer build reserve address space of their own.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+#else
+constexpr bool sanitized = false;
+#endif
+
+// Without memory or descriptors at start: the set-up step that failed says
+// so with its reason and the status is 1; a run that gets going ends with
+// 0.  Never a signal, whatever the limit.  The limits of address space
+// step through the narrow band where the programs are loaded but their
+// set-up may run short (below it the loader fails, exit status 127).
+TEST_F(Faults, LimitsAtStartEndInAMessageNeverInASignal) {
+    if (emulated() || sanitized) {
+        GTEST_SKIP() << "the limits would bind the emulator or the sanitizer, not the program";
+    }
+    netns::vethpair();
+    const std::vector<runspec> programs = {{"zorvat2", {"1", "1"}}, {"zorvat3", {"lo,va", "1", "1"}}};
+    struct limited {
+        string limit;
+        const runspec *run;
+        child c;
+    };
+    std::vector<limited> runs;
+    for (const runspec &r : programs) {
+        for (int kib = 2560; kib <= 5120; kib += 16) {
+            runs.push_back({"--as=" + std::to_string(kib * 1024), &r, {}});
+        }
+    }
+    // The standard three and the kernel statistics' descriptor: no socket.
+    runs.push_back({"--nofile=4", &programs[0], {}});
+    for (limited &l : runs) {
+        l.c = start(program(l.run->name), l.run->args, {.limits = {l.limit}});
+    }
+    const std::vector<string> messages = {
+        "can't open kstat control structure: Cannot allocate memory\n", "no memory: Cannot allocate memory\n",
+        "SIOCGIFNUM: Cannot allocate memory\n", "SIOCGIFNUM: Too many open files\n"};
+    std::map<int, int> seen;  // exit status: runs
+    for (limited &l : runs) {
+        SCOPED_TRACE(l.limit + " " + label(*l.run));
+        ASSERT_TRUE(finish(l.c, 20000));
+        ASSERT_TRUE(WIFEXITED(l.c.status)) << describe(l.c);
+        const int status = exitstatus(l.c);
+        ++seen[status];
+        if (status == 0) {
+            EXPECT_EQ(l.c.err, "");
+            EXPECT_EQ(countreports(l.c.out), 1u);
+        } else if (status == 1) {
+            EXPECT_NE(std::find(messages.begin(), messages.end(), l.c.err), messages.end()) << l.c.err;
+        } else {
+            // The loader's own failure: the program never ran.
+            EXPECT_EQ(status, 127);
+            EXPECT_EQ(l.c.out, "");
+        }
+    }
+    // Every outcome was seen: the band was crossed.
+    for (const auto &[status, n] : seen) {
+        std::cout << "exit status " << status << ": " << n << " runs\n";
+    }
+    EXPECT_GT(seen[0], 0);
+    EXPECT_GT(seen[1], 1);
+    EXPECT_GT(seen[127], 0);
+    EXPECT_EQ(runs.back().c.err, messages.back());
+}
+
+// Memory runs out in the middle of a run, when a reading needs more for
+// the kernel's counters of many new links: the reading fails like any
+// failed read, the lines keep their last data, and the run goes on.
+TEST_F(Faults, NoMemoryMidRunKeepsTheLastDataAndTheRunGoesOn) {
+    if (emulated() || sanitized) {
+        GTEST_SKIP() << "the limit would bind the emulator or the sanitizer, not the program";
+    }
+    std::vector<child> kids;
+    kids.push_back(start(program("zorvat3"), {"lo", "1", "4"}));
+    kids.push_back(start(program("zorvat2"), {"1", "4"}));
+    for (child &c : kids) {
+        ASSERT_TRUE(readreports(c, 1, 5000)) << describe(c);
+        // No more address space than it holds now.
+        std::ifstream in("/proc/" + std::to_string(c.pid) + "/status");
+        long vmsize = -1;
+        for (string line; std::getline(in, line);) {
+            if (line.rfind("VmSize:", 0) == 0) {
+                vmsize = std::strtol(line.c_str() + 7, nullptr, 10);
+            }
+        }
+        ASSERT_GT(vmsize, 0);
+        const rlimit lim{static_cast<rlim_t>(vmsize) * 1024, static_cast<rlim_t>(vmsize) * 1024};
+        ASSERT_EQ(prlimit(c.pid, RLIMIT_AS, &lim, nullptr), 0) << strerror(errno);
+    }
+    string batch;
+    for (int i = 0; i < 750; ++i) {
+        const string n = std::to_string(i);
+        batch.append("link add a").append(n).append(" type veth peer name b").append(n).append("\n");
+    }
+    netns::ipbatch(batch);
+    for (child &c : kids) {
+        ASSERT_TRUE(finish(c, 10000));
+        EXPECT_EQ(exitstatus(c), 0) << describe(c);
+        EXPECT_EQ(c.err, "");
+        const auto got = reportsof(c.out);
+        ASSERT_EQ(got.size(), 4u);
+        for (const report &r : got) {
+            ASSERT_EQ(r.lines.size(), 1u);
+            EXPECT_EQ(words(r.lines[0]),
+                      (strings{"lo", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0"}));
+        }
     }
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "listmon/iftable.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
+#include "tests/support/capture.h"
+#include "tests/support/text.h"
 
 namespace {
 
@@ -95,7 +97,7 @@ TEST_F(Table, SampleCopyAndReportEveryEntry) {
     IFupdate(kc);
     Oflag = OFLAG_BYTES;
     Elapsed = 1;
-    std::vector<std::string> out = fake::lines(fake::captured([] { IFprint(); }));
+    std::vector<std::string> out = lines(capture::captured([] { IFprint(); }));
     ASSERT_EQ(out.size(), 5U);
     const std::vector<std::vector<std::string>> expect = {
         {"ce0", "500.0", "0.0", "0.0", "0.0"},
@@ -104,7 +106,7 @@ TEST_F(Table, SampleCopyAndReportEveryEntry) {
         {"ce0", "500.0", "0.0", "0.0", "0.0"},
     };
     for (size_t i = 0; i < expect.size(); ++i) {
-        std::vector<std::string> w = fake::words(out[i]);
+        std::vector<std::string> w = words(out[i]);
         ASSERT_EQ(w.size(), 11U);
         EXPECT_EQ(std::vector<std::string>(w.begin(), w.begin() + 5), expect[i]);
     }
@@ -117,7 +119,7 @@ TEST_F(Table, SampleCopyAndReportEveryEntry) {
 TEST_F(Table, EmptyTableSamplesNothing) {
     IFupdate(kstat_open());
     EXPECT_TRUE(fake::klog.lookups.empty());
-    EXPECT_EQ(fake::captured([] { IFprint(); }), "\n");
+    EXPECT_EQ(capture::captured([] { IFprint(); }), "\n");
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 
 #include "platform/kstat.h"
 #include "platform/sockio.h"
-#include "tests/netns.h"
+#include "tests/support/netns.h"
 
 namespace {
 
@@ -146,22 +146,6 @@ void newwalk() {
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
 }
 
-// A veth pair va (index 10) and vb (index 11).  Without the indexes the
-// peer, made first, would get the lower one.
-void vethpair() {
-    netns::ip("link add va index 10 type veth peer name vb index 11");
-}
-
-// va and vb up, va 10.9.0.1/24 with vb's address as the neighbour
-// 10.9.0.2, so that datagrams from va reach vb and nothing answers.
-void wiredpair() {
-    vethpair();
-    netns::ip("addr add 10.9.0.1/24 dev va");
-    netns::ip("link set va up");
-    netns::ip("link set vb up");
-    netns::ip("neigh add 10.9.0.2 lladdr " + netns::macaddress("vb") + " nud permanent dev va");
-}
-
 // ---- kstat ----
 
 TEST(Kstat, FreshNamespaceHasOnlyLoopback) {
@@ -172,7 +156,7 @@ TEST(Kstat, FreshNamespaceHasOnlyLoopback) {
 
 TEST(Kstat, OneKstatPerLinkPresentAtOpenNamedByTheLink) {
     ZV_ENTER_NETNS_OR_SKIP();
-    vethpair();
+    netns::vethpair();
     kstat_ctl_t *kc = openkc();
     // Made after the open: the chain is never refreshed.
     netns::ip("link add vc type veth peer name vd");
@@ -194,7 +178,7 @@ TEST(Kstat, OneKstatPerLinkPresentAtOpenNamedByTheLink) {
 TEST(Kstat, StatisticsEqualTheKernelCountersAfterTraffic) {
     ZV_ENTER_NETNS_OR_SKIP();
     netns::ip("link set lo up");
-    wiredpair();
+    netns::wiredpair();
     const string vbmac = netns::macaddress("vb");
 
     auto traffic = [&](int round) {
@@ -235,7 +219,7 @@ TEST(Kstat, StatisticsEqualTheKernelCountersAfterTraffic) {
 TEST(Kstat, ReadOfADeletedLinkFailsAndKeepsItsData) {
     ZV_ENTER_NETNS_OR_SKIP();
     netns::ip("link set lo up");
-    wiredpair();
+    netns::wiredpair();
     netns::sendudp("10.9.0.1", "10.9.0.2", 5, 200);
 
     kstat_ctl_t *kc = openkc();
@@ -318,7 +302,7 @@ class Sockio : public ::testing::Test {
         ZV_ENTER_NETNS_OR_SKIP();
         netns::ip("link set lo up");
         netns::ip("addr add 127.0.0.2/8 dev lo label lo:1");
-        vethpair();
+        netns::vethpair();
         sd = dgramsocket();
     }
     void TearDown() override {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "core/zorvat.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
+#include "tests/support/capture.h"
+#include "tests/support/text.h"
 
 namespace {
 
@@ -13,7 +15,7 @@ const ifdata excurr{1010240, 2050, 505120, 1025, 8, 0, 0, 13};
 std::string rawline(const char *name, const ifdata &curr, const ifdata &prev, int oflag, double secs) {
     Oflag = oflag;
     Elapsed = secs;
-    std::string out = fake::captured([&] {
+    std::string out = capture::captured([&] {
         printline(name, curr, prev);
         endreport();
     });
@@ -24,7 +26,7 @@ std::string rawline(const char *name, const ifdata &curr, const ifdata &prev, in
 
 // The printed columns, numbered as in the header: [1] is the name.
 std::vector<std::string> columns(const ifdata &curr, const ifdata &prev, int oflag = OFLAG_BYTES, double secs = 1) {
-    std::vector<std::string> w = fake::words(rawline("ce0", curr, prev, oflag, secs));
+    std::vector<std::string> w = words(rawline("ce0", curr, prev, oflag, secs));
     w.insert(w.begin(), "");
     return w;
 }

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/zorvat.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
 
 namespace {
 

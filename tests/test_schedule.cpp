@@ -5,7 +5,7 @@
 #include <climits>
 
 #include "core/zorvat.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
 
 namespace {
 

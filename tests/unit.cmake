@@ -1,27 +1,22 @@
-# The fakes of the platform layer, linked after the libraries under test.
-add_library(zvfakes STATIC fake_kstat.cpp fake_sockio.cpp fake_clock.cpp)
-target_include_directories(zvfakes PUBLIC ${PROJECT_SOURCE_DIR})
+# Unit tests of the core, discovery and the interface table, against the
+# fakes of the platform layer.
 
-# A unit test program for one revision: its sources built against that
-# revision's libraries and the fakes.
-function(zorvat_unit_test name rev)
-  add_executable(${name} ${ARGN})
-  if(rev EQUAL 30)
-    target_link_libraries(${name} PRIVATE zvlistmon zvcore30 zvfakes GTest::gtest_main)
-  elseif(name MATCHES "discover")
-    target_link_libraries(${name} PRIVATE zvdiscover${rev} zvcore${rev} zvfakes GTest::gtest_main)
-  else()
-    target_link_libraries(${name} PRIVATE zvcore${rev} zvfakes GTest::gtest_main)
-  endif()
+# A unit test program: its sources built against the given libraries of
+# one revision, and the fakes.
+function(zorvat_unit_test name)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBRARIES")
+  add_executable(${name} ${arg_SOURCES})
+  target_link_libraries(${name} PRIVATE ${arg_LIBRARIES} zvfakes zvsupport GTest::gtest_main)
   zorvat_add_tests(${name} TEST_PREFIX "${name}.")
 endfunction()
 
-zorvat_unit_test(unit_core 20 test_banner.cpp test_report.cpp test_format.cpp test_args.cpp
-  test_schedule.cpp)
+zorvat_unit_test(unit_core
+  SOURCES test_banner.cpp test_report.cpp test_format.cpp test_args.cpp test_schedule.cpp
+  LIBRARIES zvcore20)
 foreach(rev 20 17)
-  zorvat_unit_test(unit_sample${rev} ${rev} test_sample.cpp)
+  zorvat_unit_test(unit_sample${rev} SOURCES test_sample.cpp LIBRARIES zvcore${rev})
 endforeach()
 foreach(rev 20 19 17)
-  zorvat_unit_test(unit_discover${rev} ${rev} test_discover.cpp)
+  zorvat_unit_test(unit_discover${rev} SOURCES test_discover.cpp LIBRARIES zvdiscover${rev} zvcore${rev})
 endforeach()
-zorvat_unit_test(unit_listmon 30 test_listmon.cpp)
+zorvat_unit_test(unit_listmon SOURCES test_listmon.cpp LIBRARIES zvlistmon zvcore30)

@@ -1,6 +1,6 @@
 // A settable clock.
 #include "platform/clock.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
 
 namespace fake {
 int64_t clocknow = 0;

@@ -1,24 +1,16 @@
-// Fakes of the platform layer for the unit tests, and helpers that capture
-// what the code under test writes.
+// Fakes of the platform layer for the unit tests.
 //
 // The fakes replace kstat_*, the three ioctl overloads of the interface
 // requests and clocktime/clockwait; every test program links them instead
 // of the real platform.  Their state is process-wide and plain, so tests
 // script it directly and reset it in SetUp.
-#ifndef ZORVAT_TESTS_FAKES_H
-#define ZORVAT_TESTS_FAKES_H
-
-#include <sys/wait.h>
-#include <unistd.h>
+#ifndef ZORVAT_TESTS_FAKES_FAKES_H
+#define ZORVAT_TESTS_FAKES_FAKES_H
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
-#include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,84 +73,6 @@ extern std::vector<int64_t> waits;
 template <class R>
 std::array<uint64_t, 8> fields(const R &r) {
     return {r.rbytes, r.ipackets, r.obytes, r.opackets, r.ierrors, r.oerrors, r.collisions, r.nocanput};
-}
-
-inline std::string slurp(FILE *f) {
-    std::string s;
-    fflush(f);
-    rewind(f);
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
-        s.append(buf, n);
-    }
-    fclose(f);
-    return s;
-}
-
-// What fn writes to standard output, in this process.
-inline std::string captured(const std::function<void()> &fn) {
-    fflush(stdout);
-    FILE *f = tmpfile();
-    int saved = dup(1);
-    dup2(fileno(f), 1);
-    fn();
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    return slurp(f);
-}
-
-// fn run in a child process: its wait status and what it wrote.
-struct ran {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-inline ran inchild(const std::function<void()> &fn) {
-    FILE *o = tmpfile();
-    FILE *e = tmpfile();
-    fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fileno(o), 1);
-        dup2(fileno(e), 2);
-        fn();
-        fflush(nullptr);
-        _exit(0);
-    }
-    ran r;
-    waitpid(pid, &r.status, 0);
-    r.out = slurp(o);
-    r.err = slurp(e);
-    return r;
-}
-inline int exitcode(const ran &r) {
-    return WIFEXITED(r.status) ? WEXITSTATUS(r.status) : -1;
-}
-
-// Blank-separated words of a text.
-inline std::vector<std::string> words(const std::string &s) {
-    std::istringstream in(s);
-    std::vector<std::string> w;
-    for (std::string x; in >> x;) {
-        w.push_back(x);
-    }
-    return w;
-}
-
-// Lines of a text, the empty ones included; the newline ending the last
-// line starts no line of its own.
-inline std::vector<std::string> lines(const std::string &s) {
-    std::vector<std::string> v;
-    size_t at = 0;
-    for (size_t nl; (nl = s.find('\n', at)) != std::string::npos; at = nl + 1) {
-        v.push_back(s.substr(at, nl - at));
-    }
-    if (at < s.size()) {
-        v.push_back(s.substr(at));
-    }
-    return v;
 }
 
 }  // namespace fake

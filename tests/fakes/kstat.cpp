@@ -4,7 +4,7 @@
 #include <list>
 #include <stdexcept>
 
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
 
 namespace fake {
 int kopenerrno = 0;

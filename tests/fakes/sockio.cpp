@@ -3,7 +3,7 @@
 #include <cerrno>
 
 #include "platform/sockio.h"
-#include "tests/fakes.h"
+#include "tests/fakes/fakes.h"
 
 namespace fake {
 sockscript sock;

@@ -1,4 +1,4 @@
-#include "tests/netns.h"
+#include "tests/support/netns.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -6,16 +6,19 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -141,6 +144,26 @@ void ip(const std::string &args) {
     }
 }
 
+void ipbatch(const std::string &commands) {
+    char path[] = "/tmp/zorvat-ipbatch.XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) {
+        throw std::runtime_error(syserror("mkstemp"));
+    }
+    bool ok = write(fd, commands.data(), commands.size()) == static_cast<ssize_t>(commands.size());
+    close(fd);
+    try {
+        if (!ok) {
+            throw std::runtime_error(syserror(std::string("write ") + path));
+        }
+        ip(std::string("-batch ") + path);
+    } catch (...) {
+        unlink(path);
+        throw;
+    }
+    unlink(path);
+}
+
 std::string macaddress(const std::string &link) {
     int sd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (sd < 0) {
@@ -189,6 +212,173 @@ void sendudp(const std::string &from, const std::string &to, int count, size_t p
         }
     }
     close(sd);
+}
+
+void vethpair() {
+    ip("link add va index 10 type veth peer name vb index 11");
+}
+
+void wiredpair() {
+    vethpair();
+    ip("addr add 10.9.0.1/24 dev va");
+    ip("link set va up");
+    ip("link set vb up");
+    ip("neigh add 10.9.0.2 lladdr " + macaddress("vb") + " nud permanent dev va");
+}
+
+bytecounts linkbytes(const std::string &link) {
+    std::ifstream in("/proc/self/net/dev");
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(':');
+        const auto name = line.find_first_not_of(' ');
+        if (colon == std::string::npos || line.substr(name, colon - name) != link) {
+            continue;
+        }
+        // Eight receive counters, then eight transmit counters.
+        std::istringstream fields(line.substr(colon + 1));
+        uint64_t v[9] = {};
+        for (auto &x : v) {
+            fields >> x;
+        }
+        return {v[0], v[8]};
+    }
+    throw std::runtime_error("no link " + link + " in /proc/self/net/dev");
+}
+
+namespace {
+
+// One byte through a pipe, within ten seconds; false when none came.
+bool getbyte(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char c = 0;
+    return poll(&p, 1, 10000) == 1 && read(fd, &c, 1) == 1 && c == '+';
+}
+
+void putbyte(int fd) {
+    (void)!write(fd, "+", 1);
+}
+
+sockaddr_in port9(const std::string &addr) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(9);
+    if (inet_pton(AF_INET, addr.c_str(), &a.sin_addr) != 1) {
+        throw std::runtime_error("bad address " + addr);
+    }
+    return a;
+}
+
+// The sink's side: its own namespace, the link, a listener; then take in
+// one connection's bytes.
+[[noreturn]] void sinkmain(int up, int down, const std::string &link, const std::string &addr) {
+    try {
+        if (unshare(CLONE_NEWNET) != 0) {
+            _exit(1);
+        }
+        putbyte(up);  // ready for the link
+        if (!getbyte(down)) {
+            _exit(1);
+        }
+        ip("link set lo up");
+        ip("addr add " + addr + "/24 dev " + link);
+        ip("link set " + link + " up");
+        int ls = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int on = 1;
+        setsockopt(ls, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a = port9(addr);
+        if (ls < 0 || bind(ls, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(ls, 1) != 0) {
+            _exit(1);
+        }
+        putbyte(up);  // listening
+        int s = accept(ls, nullptr, nullptr);
+        static char buf[1 << 20];
+        while (s >= 0 && read(s, buf, sizeof buf) > 0) {
+        }
+        // The namespace, and with it the link and its peer, stays until
+        // the test lets it go.
+        char c = 0;
+        while (read(down, &c, 1) > 0) {
+        }
+        _exit(0);
+    } catch (...) {
+        _exit(1);
+    }
+}
+
+}  // namespace
+
+sink tcpsink(const std::string &link, const std::string &addr) {
+    int up[2];
+    int down[2];
+    if (pipe2(up, O_CLOEXEC) != 0 || pipe2(down, O_CLOEXEC) != 0) {
+        throw std::runtime_error(syserror("pipe"));
+    }
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(down[1]);
+        sinkmain(up[1], down[0], link, addr);
+    }
+    close(up[1]);
+    close(down[0]);
+    bool ok = pid > 0 && getbyte(up[0]);
+    if (ok) {
+        ip("link set " + link + " netns " + std::to_string(pid));
+        putbyte(down[1]);
+        ok = getbyte(up[0]);
+    }
+    close(up[0]);
+    netns::sink s{pid, down[1]};
+    if (!ok) {
+        endsink(s);
+        throw std::runtime_error("the TCP sink behind " + link + " could not be set up");
+    }
+    return s;
+}
+
+void endsink(netns::sink &s) {
+    if (s.hold >= 0) {
+        close(s.hold);
+        s.hold = -1;
+    }
+    if (s.pid > 0) {
+        kill(s.pid, SIGTERM);
+        waitpid(s.pid, nullptr, 0);
+        s.pid = -1;
+    }
+}
+
+uint64_t tcpsend(const std::string &to, uint64_t bytes, double seconds) {
+    int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = port9(to);
+    if (s < 0 || connect(s, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        std::string why = syserror("connect to " + to);
+        if (s >= 0) {
+            close(s);
+        }
+        throw std::runtime_error(why);
+    }
+    static const std::vector<char> data(1 << 20, 'z');
+    timespec t0{};
+    clock_gettime(CLOCK_MONOTONIC, &t0);
+    uint64_t sent = 0;
+    for (;;) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        double took = static_cast<double>(now.tv_sec - t0.tv_sec) + static_cast<double>(now.tv_nsec - t0.tv_nsec) / 1e9;
+        if (sent >= bytes || took >= seconds) {
+            break;
+        }
+        size_t n = static_cast<size_t>(std::min<uint64_t>(data.size(), bytes - sent));
+        ssize_t w = send(s, data.data(), n, MSG_NOSIGNAL);
+        if (w < 0 && errno != EINTR) {
+            std::string why = syserror("send to " + to);
+            close(s);
+            throw std::runtime_error(why);
+        }
+        sent += static_cast<uint64_t>(std::max<ssize_t>(w, 0));
+    }
+    close(s);
+    return sent;
 }
 
 }  // namespace netns

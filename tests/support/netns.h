@@ -5,11 +5,13 @@
 // namespace (only "lo", down) with IPv6 off, so that no link sends
 // anything the test did not ask for.  It may be called again for a new
 // empty namespace.  Programs started afterwards inherit the namespace.
-#ifndef ZORVAT_TESTS_NETNS_H
-#define ZORVAT_TESTS_NETNS_H
+#ifndef ZORVAT_TESTS_SUPPORT_NETNS_H
+#define ZORVAT_TESTS_SUPPORT_NETNS_H
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 namespace netns {
@@ -23,6 +25,10 @@ std::string enter();
 // message, when the command fails, which fails the calling test.
 void ip(const std::string &args);
 
+// Run the ip commands of `commands`, one a line, in one ip process
+// (ip -batch): thousands of links in a second.  Throws as ip() does.
+void ipbatch(const std::string &commands);
+
 // The hardware address of a link as ip writes it, "aa:bb:cc:dd:ee:ff".
 // Throws std::runtime_error when the link has none.
 std::string macaddress(const std::string &link);
@@ -31,6 +37,42 @@ std::string macaddress(const std::string &link);
 // the IPv4 address from, to port 9 of the IPv4 address to.  Throws
 // std::runtime_error when a datagram can't be sent whole.
 void sendudp(const std::string &from, const std::string &to, int count, size_t payload);
+
+// A veth pair va (index 10) and vb (index 11).  Without the indexes the
+// peer, made first, would get the lower one.
+void vethpair();
+
+// The pair, up, va 10.9.0.1/24 with vb's address as the neighbour
+// 10.9.0.2, so that datagrams from va reach vb and nothing answers.
+void wiredpair();
+
+// The kernel's received and sent byte counts of a link in this namespace.
+struct bytecounts {
+    uint64_t in = 0;
+    uint64_t out = 0;
+};
+bytecounts linkbytes(const std::string &link);
+
+// A TCP sink: a child process in a network namespace of its own.
+struct sink {
+    pid_t pid = -1;
+    int hold = -1;  // its namespace, and the links in it, last until this closes
+};
+
+// Move the link `link` of this namespace into a namespace of its own,
+// where a child process gives it the IPv4 address addr/24 and takes in
+// whatever comes to TCP port 9.  Throws std::runtime_error when it can't
+// be set up.
+sink tcpsink(const std::string &link, const std::string &addr);
+
+// End the sink and its namespace; the moved link goes with it, and so does
+// its veth peer.
+void endsink(sink &s);
+
+// Send up to `bytes` bytes from a TCP connection to port 9 of the IPv4
+// address to, as fast as they go, for at most `seconds`; close it and
+// return the number sent.
+uint64_t tcpsend(const std::string &to, uint64_t bytes, double seconds);
 
 }  // namespace netns
 

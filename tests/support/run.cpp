@@ -1,4 +1,4 @@
-#include "tests/spawn.h"
+#include "tests/support/run.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
+
+#include "tests/support/text.h"
 
 extern char **environ;
 
@@ -18,22 +20,43 @@ extern char **environ;
 #error "ZORVAT_BIN_DIR must name the folder of the built programs"
 #endif
 
+double seconds(clk::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
 std::string program(const std::string &name) {
     return std::string(ZORVAT_BIN_DIR) + "/" + name;
 }
 
-child start(const std::string &prog, const std::vector<std::string> &args, const char *argv0) {
-    std::vector<std::string> words;
+bool emulated() {
     const char *emu = getenv("ZORVAT_EMULATOR");
-    if (emu && *emu) {
-        words.emplace_back(emu);
-        if (argv0) {
+    return emu && *emu;
+}
+
+child start(const std::string &prog, const strings &args, const how &h) {
+    // The command: the program, or the emulator and the program, behind
+    // prlimit when limits are asked for (which then runs it under its own
+    // path, whatever argv0 says).
+    strings words;
+    std::string path = prog;
+    if (!h.limits.empty()) {
+        words.emplace_back("prlimit");
+        words.insert(words.end(), h.limits.begin(), h.limits.end());
+        words.emplace_back("--");
+        path = "prlimit";
+    }
+    if (emulated()) {
+        if (words.empty()) {
+            path = getenv("ZORVAT_EMULATOR");
+        }
+        words.emplace_back(getenv("ZORVAT_EMULATOR"));
+        if (h.argv0) {
             words.emplace_back("-0");
-            words.emplace_back(argv0);
+            words.emplace_back(h.argv0);
         }
         words.push_back(prog);
     } else {
-        words.push_back(argv0 ? argv0 : prog);
+        words.emplace_back(h.argv0 && words.empty() ? h.argv0 : prog);
     }
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
@@ -42,22 +65,60 @@ child start(const std::string &prog, const std::vector<std::string> &args, const
     }
     argv.push_back(nullptr);
 
-    int out[2];
+    int out[2] = {-1, -1};
     int err[2];
-    if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0) {
+    if (pipe2(err, O_CLOEXEC) != 0 || (!h.stdoutpath && pipe2(out, O_CLOEXEC) != 0)) {
         throw std::runtime_error("pipe");
+    }
+    if (h.pipesize > 0) {
+        fcntl(out[1], F_SETPIPE_SZ, h.pipesize);
+    }
+    if (h.nonblocking) {
+        fcntl(out[1], F_SETFL, O_NONBLOCK);
     }
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    if (h.stdoutpath) {
+        posix_spawn_file_actions_addopen(&fa, 1, h.stdoutpath, O_WRONLY, 0);
+    } else {
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    }
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+
+    // An ignored signal stays ignored in the new program; a default one
+    // is set explicitly.
+    posix_spawnattr_t at;
+    posix_spawnattr_init(&at);
+    sigset_t none;
+    sigset_t pipeonly;
+    sigemptyset(&none);
+    sigemptyset(&pipeonly);
+    sigaddset(&pipeonly, SIGPIPE);
+    short flags = POSIX_SPAWN_SETSIGMASK;
+    posix_spawnattr_setsigmask(&at, &none);
+    struct sigaction old {};
+    if (h.ignoresigpipe) {
+        struct sigaction ign {};
+        ign.sa_handler = SIG_IGN;
+        sigaction(SIGPIPE, &ign, &old);
+    } else {
+        flags |= POSIX_SPAWN_SETSIGDEF;
+        posix_spawnattr_setsigdefault(&at, &pipeonly);
+    }
+    posix_spawnattr_setflags(&at, flags);
+
     child c;
-    std::string path = emu && *emu ? std::string(emu) : prog;
-    int rc = posix_spawnp(&c.pid, path.c_str(), &fa, nullptr, argv.data(), environ);
+    int rc = posix_spawnp(&c.pid, path.c_str(), &fa, &at, argv.data(), environ);
+    if (h.ignoresigpipe) {
+        sigaction(SIGPIPE, &old, nullptr);
+    }
+    posix_spawnattr_destroy(&at);
     posix_spawn_file_actions_destroy(&fa);
-    close(out[1]);
     close(err[1]);
+    if (out[1] >= 0) {
+        close(out[1]);
+    }
     if (rc != 0) {
         throw std::runtime_error("posix_spawn " + path + ": " + strerror(rc));
     }
@@ -67,8 +128,6 @@ child start(const std::string &prog, const std::vector<std::string> &args, const
 }
 
 namespace {
-
-using clk = std::chrono::steady_clock;
 
 // Read what is there within the time left; false when the time is up or
 // both pipes are closed.
@@ -100,14 +159,6 @@ bool pump(child &c, clk::time_point until) {
         }
     }
     return true;
-}
-
-size_t countreports(const std::string &s) {
-    size_t n = 0;
-    for (size_t p = s.find("\n\n"); p != std::string::npos; p = s.find("\n\n", p + 1)) {
-        ++n;
-    }
-    return n;
 }
 
 }  // namespace
@@ -151,12 +202,24 @@ bool finish(child &c, int timeout_ms) {
     return ended;
 }
 
-child run(const std::string &prog, const std::vector<std::string> &args, int timeout_ms, const char *argv0) {
-    child c = start(prog, args, argv0);
+child run(const std::string &prog, const strings &args, int timeout_ms, const how &h) {
+    child c = start(prog, args, h);
     finish(c, timeout_ms);
     return c;
 }
 
 int exitstatus(const child &c) {
     return WIFEXITED(c.status) ? WEXITSTATUS(c.status) : -1;
+}
+
+std::string describe(const child &c) {
+    std::ostringstream s;
+    if (WIFEXITED(c.status)) {
+        s << "exit status " << WEXITSTATUS(c.status);
+    } else if (WIFSIGNALED(c.status)) {
+        s << "signal " << WTERMSIG(c.status) << " (" << strsignal(WTERMSIG(c.status)) << ")";
+    } else {
+        s << "wait status " << c.status;
+    }
+    return s.str() + "; stderr: \"" + c.err + "\"";
 }

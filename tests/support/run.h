@@ -1,12 +1,19 @@
 // Running the built programs from tests: arguments in, standard output,
 // standard error and exit status out.
-#ifndef ZORVAT_TESTS_SPAWN_H
-#define ZORVAT_TESTS_SPAWN_H
+#ifndef ZORVAT_TESTS_SUPPORT_RUN_H
+#define ZORVAT_TESTS_SUPPORT_RUN_H
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
+
+using strings = std::vector<std::string>;
+using clk = std::chrono::steady_clock;
+
+// Seconds of a steady-clock duration.
+double seconds(clk::duration d);
 
 // Path of a built program, e.g. program("zorvat2").
 std::string program(const std::string &name);
@@ -23,11 +30,23 @@ struct child {
     int status = -1;  // wait status once ended
 };
 
-// Start prog with args; argv[0] is argv0 when given, else prog.
-child start(const std::string &prog, const std::vector<std::string> &args, const char *argv0 = nullptr);
+// How a program is started.  Whatever the test runner left to this
+// process, the program starts with no signal blocked and SIGPIPE at its
+// default action (or ignored).
+struct how {
+    const char *argv0 = nullptr;       // argv[0]; else the program's path
+    const char *stdoutpath = nullptr;  // standard output to this file; else a pipe
+    bool ignoresigpipe = false;
+    bool nonblocking = false;  // the standard output pipe does not block the program
+    int pipesize = 0;          // the standard output pipe's capacity, when not 0
+    strings limits = {};       // options of prlimit(1), e.g. "--as=8000000"
+};
 
-// Read until the output holds `reports` empty lines (ends of reports) or
-// timeout_ms passes.  True when it got there.
+// Start prog with args.
+child start(const std::string &prog, const strings &args, const how &h = {});
+
+// Read until the output holds `reports` reports (each ends with an empty
+// line) or timeout_ms passes.  True when it got there.
 bool readreports(child &c, int reports, int timeout_ms);
 
 // Read everything until the program ends (killed with SIGKILL after
@@ -35,10 +54,15 @@ bool readreports(child &c, int reports, int timeout_ms);
 bool finish(child &c, int timeout_ms);
 
 // start() and finish() in one.
-child run(const std::string &prog, const std::vector<std::string> &args, int timeout_ms = 15000,
-          const char *argv0 = nullptr);
+child run(const std::string &prog, const strings &args, int timeout_ms = 15000, const how &h = {});
 
 // The exit status of an ended child, or -1 when a signal ended it.
 int exitstatus(const child &c);
+
+// How a child ended and what it wrote to standard error, for messages.
+std::string describe(const child &c);
+
+// Whether the programs run under an emulator (a cross build).
+bool emulated();
 
 #endif
