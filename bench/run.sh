@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Cost of the monitors against ifstat, over 1000 links in a private
-# network namespace.  Run by hand as root:  bench/run.sh [BINDIR]
+# Cost of the monitors over 1000 links in a private network namespace: CPU
+# time against ifstat, CPU time per turn against the floor program
+# (bench/floor.cpp), peak memory; for the default build and for a build
+# that reads /proc/net/dev only.  Run by hand as root:  bench/run.sh [BINDIR]
 # (BINDIR holds zorvat2 and zorvat3; default build/bin of the repository).
-# Environment: REPS (runs of each program, median kept; default 3).
+# Environment: REPS (rounds, median kept; default 5); PROCFS_BINDIR (the
+# programs built with -DZORVAT_PROCFS_ONLY=ON; default: built here, in
+# build-procfs of the repository).
 #
 # Exit status: 0 when it measured (goals met or not), non-zero when it
 # could not run.
@@ -11,12 +15,16 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
 bindir=${1:-$repo/build/bin}
-reps=${REPS:-3}
+reps=${REPS:-5}
+procfs_build=$repo/build-procfs
 pairs=500          # veth pairs: 2 * pairs links
 listmax=256        # names zorvat3's table holds
-turns=(1 5)        # interval and times, the same for every program
-ratio_goal=0.35    # CPU time of zorvat / CPU time of ifstat, at most
-rss_goal_kib=8192  # peak RSS of each zorvat program, at most
+turns=(1 5)        # interval and times of the runs set against ifstat
+short=(1 1)        # the two runs whose difference is ten turns
+long=(1 11)
+ratio_goal=0.25    # CPU time of zorvat / CPU time of ifstat, at most
+floor_goal=2       # CPU per turn of zorvat2 / CPU per turn of floor, at most
+rss_goal_kib=4096  # peak RSS of each zorvat program, at most
 
 die() {
     echo "run.sh: $*" >&2
@@ -31,6 +39,16 @@ bindir=$(cd "$bindir" && pwd)
 for p in zorvat2 zorvat3; do
     [[ -x $bindir/$p ]] || die "no program $bindir/$p"
 done
+procfs_bindir=${PROCFS_BINDIR:-}
+if [[ -n $procfs_bindir ]]; then
+    [[ -d $procfs_bindir ]] || die "no folder $procfs_bindir (PROCFS_BINDIR)"
+    procfs_bindir=$(cd "$procfs_bindir" && pwd)
+    for p in zorvat2 zorvat3; do
+        [[ -x $procfs_bindir/$p ]] || die "no program $procfs_bindir/$p (PROCFS_BINDIR)"
+    done
+else
+    command -v cmake >/dev/null || die "cmake is missing (it builds the procfs-only programs; or set PROCFS_BINDIR)"
+fi
 command -v ip >/dev/null || die "the ip command (iproute2) is missing"
 if ! command -v ifstat >/dev/null; then
     echo "ifstat is missing: installing the ifstat package" >&2
@@ -40,6 +58,7 @@ ifstat_bin=$(command -v ifstat)
 
 work=$(mktemp -d /tmp/zorvat-bench.XXXXXX)
 ns=zvbench-$$-$RANDOM
+# shellcheck disable=SC2317  # called by the EXIT trap
 cleanup() {
     ip netns del "$ns" 2>/dev/null || true
     rm -rf "$work"
@@ -105,6 +124,42 @@ else
     "$cc" -O2 -o "$work/rusage" "$work/rusage.c" || die "could not build the measuring wrapper"
 fi
 
+# --- The floor program ------------------------------------------------------
+# Built here rather than by the project's build: so it serves any BINDIR
+# (a build made before it existed, the procfs-only build), stays out of the
+# programs, the install and the package, and gets the same flags whatever
+# the build type.  The C++ runtime is linked in, as the programs do.
+cxx=""
+for c in c++ g++ clang++; do
+    if command -v "$c" >/dev/null; then
+        cxx=$c
+        break
+    fi
+done
+[[ -n $cxx ]] || die "no C++ compiler (c++, g++, clang++) to build the floor program"
+"$cxx" -std=c++20 -O2 -Wall -Wextra -Wpedantic -static-libstdc++ -static-libgcc \
+    -o "$work/floor" "$here/floor.cpp" || die "could not build the floor program"
+
+# --- The procfs-only build ----------------------------------------------------
+# The same sources built with -DZORVAT_PROCFS_ONLY=ON, so that the programs
+# read /proc/net/dev only; only the two programs are built.
+procfs_note=""
+if [[ -z $procfs_bindir ]]; then
+    echo "Building the procfs-only programs in $procfs_build..." >&2
+    if ! { cmake -S "$repo" -B "$procfs_build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DZORVAT_PROCFS_ONLY=ON && cmake --build "$procfs_build" -j2 --target zorvat2 zorvat3; } \
+        >"$work/procfs-build.log" 2>&1; then
+        tail -n 30 "$work/procfs-build.log" >&2
+        die "could not build the procfs-only programs in $procfs_build"
+    fi
+    # An option the project does not declare stays UNINITIALIZED in the cache.
+    if ! grep -q '^ZORVAT_PROCFS_ONLY:BOOL=ON$' "$procfs_build/CMakeCache.txt"; then
+        procfs_note="this tree has no ZORVAT_PROCFS_ONLY option: the procfs-only build reads what the default build reads"
+        echo "run.sh: note: $procfs_note" >&2
+    fi
+    procfs_bindir=$procfs_build/bin
+fi
+
 # --- The namespace ------------------------------------------------------------
 echo "Making namespace $ns with $((2 * pairs)) links ($pairs veth pairs)..." >&2
 ip netns add "$ns" || die "could not make network namespace $ns"
@@ -141,8 +196,11 @@ seen() {
 }
 echo "Checking that every program sees its links..." >&2
 seen $((2 * pairs)) "$bindir/zorvat2"
+seen $((2 * pairs)) "$procfs_bindir/zorvat2"
 seen $((2 * pairs)) "$ifstat_bin" -a -n
+seen $((2 * pairs)) "$work/floor"
 seen "$listmax" "$bindir/zorvat3" "$spaced"
+seen "$listmax" "$procfs_bindir/zorvat3" "$spaced"
 seen "$listmax" "$ifstat_bin" -n -i "$commas"
 
 # --- Measuring ----------------------------------------------------------------
@@ -162,6 +220,28 @@ measure() {
     echo "$((u + s)) $m" >>"$work/$key"
 }
 
+# The runs of a round, each named by a key: z default build, p procfs-only
+# build, i ifstat, f floor; 2 and 3 the program, s and l the runs of 1 and
+# 11 turns.  Each run set against another comes next to it.
+keys=(z2 i2 p2 z3 i3 p3 z2s fs p2s z2l fl p2l)
+run() {
+    case $1 in
+    z2) measure "$1" "$bindir/zorvat2" "${turns[@]}" ;;
+    p2) measure "$1" "$procfs_bindir/zorvat2" "${turns[@]}" ;;
+    i2) measure "$1" "$ifstat_bin" -a -n "${turns[@]}" ;;
+    z3) measure "$1" "$bindir/zorvat3" "$spaced" "${turns[@]}" ;;
+    p3) measure "$1" "$procfs_bindir/zorvat3" "$spaced" "${turns[@]}" ;;
+    i3) measure "$1" "$ifstat_bin" -n -i "$commas" "${turns[@]}" ;;
+    z2s) measure "$1" "$bindir/zorvat2" "${short[@]}" ;;
+    p2s) measure "$1" "$procfs_bindir/zorvat2" "${short[@]}" ;;
+    fs) measure "$1" "$work/floor" "${short[@]}" ;;
+    z2l) measure "$1" "$bindir/zorvat2" "${long[@]}" ;;
+    p2l) measure "$1" "$procfs_bindir/zorvat2" "${long[@]}" ;;
+    fl) measure "$1" "$work/floor" "${long[@]}" ;;
+    *) die "no run $1" ;;
+    esac
+}
+
 # median KEY FIELD: the median of one field (1 CPU us, 2 RSS KiB) of the
 # runs of KEY.
 median() {
@@ -169,45 +249,85 @@ median() {
         if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
 }
 
-echo "Measuring, $reps runs of each program, turns: ${turns[*]} ..." >&2
+load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+round_s=$((6 * turns[0] * turns[1] + 3 * short[0] * short[1] + 3 * long[0] * long[1]))
+echo "Measuring: $reps rounds of ${#keys[@]} runs, $round_s s a round..." >&2
 for ((r = 1; r <= reps; r++)); do
-    # Each pair's programs run one after the other, in alternating order.
-    measure z2 "$bindir/zorvat2" "${turns[@]}"
-    measure i2 "$ifstat_bin" -a -n "${turns[@]}"
-    measure i3 "$ifstat_bin" -n -i "$commas" "${turns[@]}"
-    measure z3 "$bindir/zorvat3" "$spaced" "${turns[@]}"
-    echo "  run $r of $reps done" >&2
+    # Every program once a round; every other round in reverse order, so
+    # that no program always runs right after the same one.
+    order=("${keys[@]}")
+    if ((r % 2 == 0)); then
+        order=()
+        for ((k = ${#keys[@]} - 1; k >= 0; k--)); do
+            order+=("${keys[k]}")
+        done
+    fi
+    for k in "${order[@]}"; do
+        run "$k"
+    done
+    echo "  round $r of $reps done" >&2
 done
+load_end=$(cut -d' ' -f1-3 /proc/loadavg)
 
 # --- Report -------------------------------------------------------------------
-verdict() { # verdict VALUE LIMIT -> PASS or MISS
-    awk -v v="$1" -v l="$2" 'BEGIN { print (v <= l) ? "PASS" : "MISS" }'
+verdict() { # verdict VALUE LIMIT -> PASS or MISS (a figure that is n/a misses)
+    awk -v v="$1" -v l="$2" 'BEGIN { print (v ~ /^[0-9.]+$/ && v + 0 <= l + 0) ? "PASS" : "MISS" }'
 }
 ms() { awk -v u="$1" 'BEGIN { printf "%.1f", u / 1000 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "inf" }'; }
+# ratio A B: A / B, or n/a when noise made a figure meaningless (B not above
+# 0, A below 0: a run of 11 turns that cost less than a run of 1).
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0 && a >= 0) printf "%.3f", a / b; else print "n/a" }'; }
+# perturn SHORT LONG: CPU us of one turn, from the medians of the runs of
+# 1 and of 11 turns.
+perturn() { awk -v s="${cpu[$1]}" -v l="${cpu[$2]}" 'BEGIN { printf "%d", (l - s) / 10 }'; }
+turnms() { awk -v u="$1" 'BEGIN { printf "%.2f", u / 1000 }'; }
 
 declare -A cpu rss
-for k in z2 i2 z3 i3; do
+for k in "${keys[@]}"; do
     cpu[$k]=$(median "$k" 1)
     rss[$k]=$(median "$k" 2)
 done
 r2=$(ratio "${cpu[z2]}" "${cpu[i2]}")
 r3=$(ratio "${cpu[z3]}" "${cpu[i3]}")
+pr2=$(ratio "${cpu[p2]}" "${cpu[i2]}")
+pr3=$(ratio "${cpu[p3]}" "${cpu[i3]}")
+tz=$(perturn z2s z2l)
+tp=$(perturn p2s p2l)
+tf=$(perturn fs fl)
+rt=$(ratio "$tz" "$tf")
+prt=$(ratio "$tp" "$tf")
 
+row() { printf '%-52s %9s %9s %9s\n' "$@" | sed 's/ *$//'; }
 echo
-echo "zorvat bench: $((2 * pairs)) veth links + lo in a private namespace; turns \"${turns[*]}\""
-echo "host: $(uname -r), $(nproc) CPUs; median of $reps runs"
+echo "zorvat bench: $((2 * pairs)) veth links + lo in a private namespace"
+echo "host: $(uname -r), $(nproc) CPUs; load average $load_start at the start, $load_end at the end"
+echo "median of $reps rounds; a round runs every program once, in reverse order every other round"
 echo "CPU = user + sys of the process and its children; RSS = peak resident set"
+echo "columns: default  zorvat2, zorvat3 in $bindir"
+echo "         procfs   zorvat2, zorvat3 built with -DZORVAT_PROCFS_ONLY=ON, in $procfs_bindir"
+[[ -z $procfs_note ]] || echo "                  ($procfs_note)"
+echo "         other    the program after \"|\": ifstat ($ifstat_bin), or floor (bench/floor.cpp)"
 echo
-printf '%-34s %9s %9s %9s %11s %11s\n' "pair" "zorvat ms" "ifstat ms" "ratio" "zorvat KiB" "ifstat KiB"
-printf '%-34s %9s %9s %9s %11s %11s\n' "zorvat2 vs ifstat -a (all links)" \
-    "$(ms "${cpu[z2]}")" "$(ms "${cpu[i2]}")" "$r2" "${rss[z2]}" "${rss[i2]}"
-printf '%-34s %9s %9s %9s %11s %11s\n' "zorvat3 vs ifstat -i ($listmax names)" \
-    "$(ms "${cpu[z3]}")" "$(ms "${cpu[i3]}")" "$r3" "${rss[z3]}" "${rss[i3]}"
+row "figure" "default" "procfs" "other"
+row "zorvat2 | ifstat -a -n                \"${turns[*]}\"  CPU ms" "$(ms "${cpu[z2]}")" "$(ms "${cpu[p2]}")" "$(ms "${cpu[i2]}")"
+row "  CPU ratio to ifstat" "$r2" "$pr2" ""
+row "zorvat3 | ifstat -n -i, $listmax names     \"${turns[*]}\"  CPU ms" "$(ms "${cpu[z3]}")" "$(ms "${cpu[p3]}")" "$(ms "${cpu[i3]}")"
+row "  CPU ratio to ifstat" "$r3" "$pr3" ""
+row "zorvat2 | floor                       \"${short[*]}\"  CPU ms" "$(ms "${cpu[z2s]}")" "$(ms "${cpu[p2s]}")" "$(ms "${cpu[fs]}")"
+row "zorvat2 | floor                      \"${long[*]}\"  CPU ms" "$(ms "${cpu[z2l]}")" "$(ms "${cpu[p2l]}")" "$(ms "${cpu[fl]}")"
+row "  per turn, (\"${long[*]}\" - \"${short[*]}\") / 10, CPU ms" "$(turnms "$tz")" "$(turnms "$tp")" "$(turnms "$tf")"
+row "  per turn, CPU ratio to floor" "$rt" "$prt" ""
+row "zorvat2 | ifstat -a -n                \"${turns[*]}\"  RSS KiB" "${rss[z2]}" "${rss[p2]}" "${rss[i2]}"
+row "zorvat3 | ifstat -n -i, $listmax names     \"${turns[*]}\"  RSS KiB" "${rss[z3]}" "${rss[p3]}" "${rss[i3]}"
+row "zorvat2 | floor                      \"${long[*]}\"  RSS KiB" "${rss[z2l]}" "${rss[p2l]}" "${rss[fl]}"
 echo
-echo "goals"
-printf '  %-40s %-14s %s\n' "zorvat2 CPU ratio <= $ratio_goal" "$r2" "$(verdict "$r2" "$ratio_goal")"
-printf '  %-40s %-14s %s\n' "zorvat3 CPU ratio <= $ratio_goal" "$r3" "$(verdict "$r3" "$ratio_goal")"
-printf '  %-40s %-14s %s\n' "zorvat2 peak RSS <= $rss_goal_kib KiB (8 MiB)" "${rss[z2]} KiB" "$(verdict "${rss[z2]}" "$rss_goal_kib")"
-printf '  %-40s %-14s %s\n' "zorvat3 peak RSS <= $rss_goal_kib KiB (8 MiB)" "${rss[z3]} KiB" "$(verdict "${rss[z3]}" "$rss_goal_kib")"
+echo "goals (default build; the procfs column above has none)"
+goal() { printf '  %-46s %-14s %s\n' "$1" "$2" "$(verdict "$2" "$3")"; }
+goal "zorvat2 CPU / ifstat -a -n <= $ratio_goal" "$r2" "$ratio_goal"
+goal "zorvat3 CPU / ifstat -n -i <= $ratio_goal" "$r3" "$ratio_goal"
+goal "zorvat2 CPU per turn / floor <= $floor_goal" "$rt" "$floor_goal"
+goal "zorvat2 peak RSS <= $rss_goal_kib KiB (4 MiB)" "${rss[z2]}" "$rss_goal_kib"
+goal "zorvat3 peak RSS <= $rss_goal_kib KiB (4 MiB)" "${rss[z3]}" "$rss_goal_kib"
+echo
+echo "run time: $SECONDS s"
 exit 0
