@@ -19,14 +19,14 @@
 // from a 64-bit statistic holds it whole; one read from a 32-bit statistic
 // holds that, and its bit in narrow is set: such a counter wraps at 2^32.
 struct ifdata {
-    uint64_t rbytes;
-    uint64_t ipackets;
-    uint64_t obytes;
-    uint64_t opackets;
-    uint64_t ierrors;
-    uint64_t oerrors;
-    uint64_t collisions;
-    uint64_t nocanput;
+    uint64_t rbytes = 0;
+    uint64_t ipackets = 0;
+    uint64_t obytes = 0;
+    uint64_t opackets = 0;
+    uint64_t ierrors = 0;
+    uint64_t oerrors = 0;
+    uint64_t collisions = 0;
+    uint64_t nocanput = 0;
     unsigned narrow = 0;  // bit i: the i-th counter above came from a 32-bit statistic
 };
 

@@ -9,7 +9,7 @@ using IFdata = ifdata;
 
 // One watched interface.
 struct IFinfo {
-    char name[32];  // as given, at most 31 characters, NUL-terminated
+    char name[32] = {};  // as given, at most 31 characters, NUL-terminated
     IFdata curr;    // the newest sample
     IFdata prev;    // the sample before it
 };

@@ -268,10 +268,25 @@ const row *findrow(const library *lib, const kstat_t *ksp, kspriv *p) {
     return nullptr;
 }
 
+// Copy a name into a zero-filled field, leaving its terminator.
 void copyname(char (&to)[KSTAT_STRLEN], const char *from) {
-    strncpy(to, from, sizeof to - 1);
-    to[sizeof to - 1] = '\0';
+    memcpy(to, from, strnlen(from, sizeof to - 1));
 }
+
+// The statistics of every kstat, as they stand before their first read.
+struct namedset {
+    kstat_named_t named[NSTATS];
+};
+constexpr namedset fresh = [] {
+    namedset set{};
+    for (unsigned i = 0; i < NSTATS; ++i) {
+        for (unsigned c = 0; stats[i].name[c] != '\0'; ++c) {
+            set.named[i].name[c] = stats[i].name[c];
+        }
+        set.named[i].data_type = stats[i].type;
+    }
+    return set;
+}();
 
 void release(library *lib) {
     if (lib->nl >= 0) {
@@ -310,17 +325,13 @@ bool makechain(library *lib, const rtlinks &t) {
         copyname(k.ks_name, t.links[i].name);
         k.ks_type = KSTAT_TYPE_NAMED;
         copyname(k.ks_class, "net");
-        k.ks_data = &lib->data[i * NSTATS];
+        // As the library's own: no data until the first read, which
+        // brings them in.  Only the kstats read touch their memory.
+        k.ks_data = nullptr;
         k.ks_ndata = NSTATS;
         k.ks_data_size = NSTATS * sizeof(kstat_named_t);
         k.ks_private = &lib->priv[i];
         k.ks_crtime = lib->taken;
-        k.ks_snaptime = lib->taken;
-        for (size_t s = 0; s < NSTATS; ++s) {
-            kstat_named_t &np = lib->data[i * NSTATS + s];
-            copyname(np.name, stats[s].name);
-            np.data_type = stats[s].type;
-        }
         lib->priv[i].index = t.links[i].index;
         lib->priv[i].hint = i;
         lib->byname[i] = &k;
@@ -334,7 +345,17 @@ bool makechain(library *lib, const rtlinks &t) {
 
 // The statistics dump, or where it is refused (an emulator that does not
 // know it, an older kernel), /proc/net/dev.
-bool choosesource(library *lib) {
+bool choosesource(library *lib, size_t links) {
+    // Room for the links there are and a few more, so that readings don't
+    // grow while the monitor runs.
+    for (reading *r : {&lib->now, &lib->next}) {
+        r->room = links + 16;
+        r->rows = static_cast<row *>(malloc(r->room * sizeof(row)));
+        if (!r->rows) {
+            errno = ENOMEM;
+            return false;
+        }
+    }
 #ifndef ZORVAT_PROCFS_ONLY
     if (newreading(lib)) {
         return true;
@@ -357,7 +378,7 @@ kstat_ctl_t *kstat_open() {
     if (ok) {
         lib->dev = -1;
         lib->nl = rtnl_socket();
-        ok = lib->nl >= 0 && rtnl_links(lib->nl, &t) && choosesource(lib) && makechain(lib, t);
+        ok = lib->nl >= 0 && rtnl_links(lib->nl, &t) && choosesource(lib, t.count) && makechain(lib, t);
     } else {
         errno = ENOMEM;
     }
@@ -421,6 +442,11 @@ kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
     if (!r) {
         errno = ENXIO;
         return -1;
+    }
+    if (!ksp->ks_data) {
+        auto *set = &lib->data[static_cast<size_t>(p - lib->priv) * NSTATS];
+        memcpy(set, fresh.named, sizeof fresh.named);
+        ksp->ks_data = set;
     }
     auto *np = static_cast<kstat_named_t *>(ksp->ks_data);
     for (unsigned i = 0; i < NSTATS; ++i) {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,6 +34,8 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
             ifaddrmsg addr;
             if_stats_msg stats;
         } h;
+        rtattr mask;
+        uint32_t maskbits;
     } req{};
     req.nh.nlmsg_type = static_cast<unsigned short>(type);
     req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
@@ -47,7 +50,12 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
         req.h.stats.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
         break;
     default:
-        req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.h.link);
+        // The links without their counters, which the kernel would gather
+        // from every link only for them to be thrown away.
+        req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.h.link) + RTA_LENGTH(sizeof req.maskbits);
+        req.mask.rta_type = IFLA_EXT_MASK;
+        req.mask.rta_len = RTA_LENGTH(sizeof req.maskbits);
+        req.maskbits = RTEXT_FILTER_SKIP_STATS;
         break;
     }
     if (send(fd, &req, req.nh.nlmsg_len, 0) < 0) {
