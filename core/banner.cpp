@@ -1,37 +1,40 @@
-// The column header, one text per unit mode.
-#include <array>
+// The column header, made from the table of columns for the unit mode.
 #include <cstring>
 
+#include "core/columns.h"
 #include "core/zorvat.h"
 
 int Oflag = OFLAG_BYTES;
 
 namespace {
 
-// Indexed by Oflag; entry 0 is unused.  Kept whole, one text a line.
-// clang-format off
-constexpr std::array<const char *, 7> banners = {
-    nullptr,
-    "Name                IMB/s          OMB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           MB/s   Pack/s  Nocanput",
-    "Name                IKB/s          OKB/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s           KB/s   Pack/s  Nocanput",
-    "Name             IBytes/s       OBytes/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s        Bytes/s   Pack/s  Nocanput",
-    "Name              IMbit/s        OMbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Mbit/s   Pack/s  Nocanput",
-    "Name              IKbit/s        OKbit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Kbit/s   Pack/s  Nocanput",
-    "Name               IBit/s         OBit/s  Ipack/s  Opack/s  Ierr/s Oerr/s  Col/s         Bits/s   Pack/s  Nocanput",
-};
-// clang-format on
+// "Name" and every label right-aligned over its column's figures: the
+// labels end where the figures of a name of HEADNAMEWIDTH characters end.
+size_t makebanner(char *to, const unitmode &u) {
+    char *p = to;
+    memcpy(p, "Name", 4);
+    p += 4;
+    p += HEADNAMEWIDTH - 4;
+    for (const column &c : columns) {
+        const char *label = c.label ? c.label : u.*c.unitlabel;
+        const auto len = static_cast<int>(strlen(label));
+        p += c.gap + (c.width > len ? c.width - len : 0);
+        memcpy(p, label, static_cast<size_t>(len));
+        p += len;
+    }
+    *p++ = '\n';
+    return static_cast<size_t>(p - to);
+}
 
 }  // namespace
 
 void pbanner() {
     // Chosen once: the header of a run never changes.
-    static const char *banner = nullptr;
-    if (!banner) {
-        banner = banners[OFLAG_BYTES];
-        if (Oflag >= OFLAG_MBYTES && Oflag <= OFLAG_BITS) {
-            banner = banners[static_cast<size_t>(Oflag)];
-        }
+    static char banner[256];
+    static size_t len = 0;
+    if (len == 0) {
+        memset(banner, ' ', sizeof banner);
+        len = makebanner(banner, unitof(Oflag));
     }
-    putreport(banner, strlen(banner));
-    putreport("\n", 1);
+    putreport(banner, len);
 }

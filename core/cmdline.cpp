@@ -4,42 +4,27 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/revision.h"
 #include "core/zorvat.h"
 
-namespace {
-
-#if ZORVAT_REVISION == 30
-constexpr const char *progname = "zorvat3";
-constexpr const char *usagetext =
-    "%s (kov) v.3.0\nUsage: %s [ -K | -k | -M | -m | -b ] interfaces interval [times]\n"
-    "Example:\n\t %s \"ce0 ce1 ce4 lo0\" 5\n\t %s ce0,ce1,ce4,lo0 5\n";
-#elif ZORVAT_REVISION == 20
-constexpr const char *progname = "zorvat2";
-constexpr const char *usagetext = "%s (kov) v.2.0\nUsage: %s [ -K | -k | -M | -m | -b ] interval [times]\n";
-#elif ZORVAT_REVISION == 19
-constexpr const char *progname = "zorvat";
-constexpr const char *usagetext = "%s (kov) v.1.9\nUsage: %s [ -K | -k | -M | -m | -b ] interval [times]\n";
-#elif ZORVAT_REVISION == 17
-constexpr const char *progname = "zorvat";
-constexpr const char *usagetext = "%s (kov) v.1.7\nUsage: %s [ -K | -k | -M | -m | -b ] interval [times]\n";
-#else
-#error "unknown ZORVAT_REVISION"
-#endif
-
-}  // namespace
-
 const char *commandname(int argc, char **argv) {
-    return argc > 0 && argv[0] ? argv[0] : progname;
+    return argc > 0 && argv[0] ? argv[0] : revision.progname;
 }
 
 void Usage(const char *cmdname) {
-    // Every %s of the text takes the command name.  The process ends
-    // whether or not the text could be written.
-#if ZORVAT_REVISION == 30
-    (void)fprintf(stderr, usagetext, cmdname, cmdname, cmdname, cmdname);
-#else
-    (void)fprintf(stderr, usagetext, cmdname, cmdname);
-#endif
+    // Every %s of the text takes the command name.  Standard error, unused
+    // so far, is buffered for it, so that the text leaves in one write.  The
+    // process ends whether or not it was written.
+    static char buf[BUFSIZ];
+    (void)setvbuf(stderr, buf, _IOFBF, sizeof buf);
+    for (const char *p = revision.usage; *p != '\0'; ++p) {
+        if (p[0] == '%' && p[1] == 's') {
+            (void)fputs(cmdname, stderr);
+            ++p;
+        } else {
+            (void)putc(*p, stderr);
+        }
+    }
     exit(1);
 }
 
@@ -86,21 +71,18 @@ void getargs(int argc, char **argv, const char *cmdname, int *iters, const char 
     Oflag = OFLAG_BYTES;
     unitoption(argc, argv, cmdname);
     *iters = 0;
-#if ZORVAT_REVISION == 30
-    // interfaces interval [times]
-    if (argc != 3 && argc != 4) {
-        Usage(cmdname);
-    }
-    *names = argv[1];
-    ++argv;
-    --argc;
-#else
-    // interval [times]
+    // interval [times], after the interfaces in the list-driven monitor.
     *names = nullptr;
-    if (argc != 2 && argc != 3) {
+    if constexpr (revision.listdriven) {
+        if (argc != 3 && argc != 4) {
+            Usage(cmdname);
+        }
+        *names = argv[1];
+        ++argv;
+        --argc;
+    } else if (argc != 2 && argc != 3) {
         Usage(cmdname);
     }
-#endif
     interval = argtoi(argv[1], cmdname);
     if (argc == 3) {
         *iters = argtoi(argv[2], cmdname);

@@ -2,32 +2,17 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
-#include <cmath>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
+#include "core/columns.h"
 #include "core/zorvat.h"
 
 namespace {
-
-// How byte counts are scaled in each unit mode: multiplied first, then
-// divided.  Indexed by Oflag; any other mode counts plain bytes.
-struct unitscale {
-    double mul;
-    double div;
-};
-constexpr std::array<unitscale, 7> units = {{
-    {1, 1},        // unused
-    {1, 1048576},  // OFLAG_MBYTES
-    {1, 1024},     // OFLAG_KBYTES
-    {1, 1},        // OFLAG_BYTES
-    {8, 1048576},  // OFLAG_MBITS
-    {8, 1024},     // OFLAG_KBITS
-    {8, 1},        // OFLAG_BITS
-}};
 
 // One counter's change between two samples.  A counter that is NOSTAT in
 // either sample has no change: without this a statistic that comes or goes
@@ -42,136 +27,69 @@ struct change {
     uint64_t diff;
 };
 
-change diff(uint64_t curr, uint64_t prev, bool wraps) {
-    if (curr == NOSTAT || prev == NOSTAT) {
+change diff(const ifdata &curr, const ifdata &prev, counter c) {
+    const uint64_t now = curr.*counters[c];
+    const uint64_t was = prev.*counters[c];
+    if (now == NOSTAT || was == NOSTAT) {
         return {true, 0};
     }
-    if (curr >= prev) {
-        return {false, curr - prev};
+    if (now >= was) {
+        return {false, now - was};
     }
-    return {false, wraps ? (curr - prev) & 0xFFFFFFFF : curr};
+    const bool wraps = (curr.narrow & (1U << c)) != 0 && c <= OPACKETS;
+    return {false, wraps ? (now - was) & 0xFFFFFFFF : now};
 }
 
-// Whether counter bit of rec came from a 32-bit statistic.
-bool narrow(const ifdata &rec, int bit) {
-    return (rec.narrow & (1U << bit)) != 0;
-}
+// Room for any figure the library writes with one decimal: the largest
+// double has 309 digits.
+constexpr size_t FIGUREROOM = 330;
 
-// Write the decimal digits of v, right-aligned in width characters.
-char *putdigits(char *p, uint64_t v, bool neg, int width, const char *tail, size_t taillen) {
-    char digits[24];
-    char *d = digits + sizeof digits;
-    do {
-        *--d = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    if (neg) {
-        *--d = '-';
-    }
-    auto len = static_cast<int>(digits + sizeof digits - d);
-    for (int pad = width - len - static_cast<int>(taillen); pad > 0; --pad) {
+// Put the text of a figure right-aligned in a field of width, after gap
+// blanks; a wider figure widens the field.
+char *putfield(char *p, int gap, int width, const char *text, const char *end) {
+    const auto len = static_cast<int>(end - text);
+    for (int pad = gap + (width > len ? width - len : 0); pad > 0; --pad) {
         *p++ = ' ';
     }
-    memcpy(p, d, static_cast<size_t>(len));
-    p += len;
-    memcpy(p, tail, taillen);
-    return p + taillen;
+    memcpy(p, text, static_cast<size_t>(len));
+    return p + len;
 }
 
 }  // namespace
 
-// Rounding to one decimal is done on the exact binary value of v, halves
-// to even, as the C library's "%.1f" does: v = M * 2^E with M below 2^53,
-// so the integer part and the tenths come from shifts of M, and the
-// remainder decides the rounding without any inexact step.
-char *fmtfixed(char *p, double v, int width) {
-    double a = std::fabs(v);
-    if (!(a < 0x1p53)) {
-        // Beyond the counters' reach (and not finite): the library's way.
-        int n = snprintf(p, FMTROOM, "%*.1f", width, v);
-        return p + n;
-    }
-    int e = 0;
-    double m = std::frexp(a, &e);
-    auto mant = static_cast<uint64_t>(std::ldexp(m, 53));
-    int shift = 53 - e;  // a = mant / 2^shift
-    uint64_t whole = 0;
-    uint64_t tenth = 0;
-    if (shift <= 0) {
-        whole = mant << -shift;
-    } else if (shift < 58) {
-        // Below 2^-5 (shift 58 and up) the value is under 0.05: 0.0.
-        whole = mant >> shift;
-        uint64_t mask = (uint64_t{1} << shift) - 1;
-        uint64_t t = (mant & mask) * 10;
-        tenth = t >> shift;
-        uint64_t rest = t & mask;
-        uint64_t half = uint64_t{1} << (shift - 1);
-        if (rest > half || (rest == half && (tenth & 1) != 0)) {
-            if (++tenth == 10) {
-                tenth = 0;
-                ++whole;
-            }
-        }
-    }
-    const char tail[2] = {'.', static_cast<char>('0' + tenth)};
-    return putdigits(p, whole, std::signbit(v), width, tail, sizeof tail);
-}
-
 void printline(const char *name, const ifdata &curr, const ifdata &prev) {
-    const unitscale &u = units[Oflag >= OFLAG_MBYTES && Oflag <= OFLAG_BITS ? Oflag : OFLAG_BYTES];
+    const unitmode &u = unitof(Oflag);
     const double secs = Elapsed;
 
-    change rb = diff(curr.rbytes, prev.rbytes, narrow(curr, 0));
-    change ip = diff(curr.ipackets, prev.ipackets, narrow(curr, 1));
-    change ob = diff(curr.obytes, prev.obytes, narrow(curr, 2));
-    change op = diff(curr.opackets, prev.opackets, narrow(curr, 3));
-
-    double in = static_cast<double>(rb.diff) * u.mul / u.div;
-    double out = static_cast<double>(ob.diff) * u.mul / u.div;
-    auto pin = static_cast<double>(ip.diff);
-    auto pout = static_cast<double>(op.diff);
-
-    // A missing byte or packet counter shows as -1.0.
-    auto rate = [secs](const change &c, double v) { return c.missing ? -1.0 : v / secs; };
-    auto events = [secs](uint64_t c, uint64_t p) { return static_cast<double>(diff(c, p, false).diff) / secs; };
-
-    // The line is the one that
-    //   "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d\n"
-    // prints, built by hand: the library's printf costs several times as
-    // much, and a monitor of a thousand links prints a thousand lines a
-    // turn.
-    char line[11 * FMTROOM];
+    char line[32 + std::size(columns) * (2 + FIGUREROOM) + 1];
     char *p = line;
-    size_t len = strnlen(name, 200);
+    size_t len = strnlen(name, 31);
     memcpy(p, name, len);
     p += len;
-    for (; len < 8; ++len) {
+    for (; len < NAMEWIDTH; ++len) {
         *p++ = ' ';
     }
-    *p++ = ' ';
-    p = fmtfixed(p, rate(rb, in), 14);
-    *p++ = ' ';
-    p = fmtfixed(p, rate(ob, out), 14);
-    *p++ = ' ';
-    p = fmtfixed(p, rate(ip, pin), 8);
-    *p++ = ' ';
-    p = fmtfixed(p, rate(op, pout), 8);
-    *p++ = ' ';
-    *p++ = ' ';
-    p = fmtfixed(p, events(curr.ierrors, prev.ierrors), 6);
-    *p++ = ' ';
-    p = fmtfixed(p, events(curr.oerrors, prev.oerrors), 6);
-    *p++ = ' ';
-    p = fmtfixed(p, events(curr.collisions, prev.collisions), 6);
-    *p++ = ' ';
-    p = fmtfixed(p, (in + out) / secs, 14);
-    *p++ = ' ';
-    p = fmtfixed(p, (pin + pout) / secs, 8);
-    *p++ = ' ';
-    *p++ = ' ';
-    // The drops of the interval, a count, not a rate.
-    p = putdigits(p, diff(curr.nocanput, prev.nocanput, false).diff, false, 8, "", 0);
+    for (const column &c : columns) {
+        const change a = diff(curr, prev, c.shows);
+        const change b = c.plus == NOCOUNTER ? change{false, 0} : diff(curr, prev, c.plus);
+        char figure[FIGUREROOM];
+        std::to_chars_result r{};
+        if (!(c.how & PERSECOND)) {
+            r = std::to_chars(figure, figure + sizeof figure, a.diff + b.diff);
+        } else {
+            double v = -1.0;
+            if (!(c.how & MARKED) || !a.missing) {
+                v = static_cast<double>(a.diff) + static_cast<double>(b.diff);
+                if (c.how & BYTES) {
+                    v = v * u.mul / u.div;
+                }
+                v /= secs;
+            }
+            // The bytes of printf's "%.1f".
+            r = std::to_chars(figure, figure + sizeof figure, v, std::chars_format::fixed, 1);
+        }
+        p = putfield(p, c.gap, c.width, figure, r.ptr);
+    }
     *p++ = '\n';
     putreport(line, static_cast<size_t>(p - line));
 }

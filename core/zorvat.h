@@ -1,8 +1,8 @@
 // The measurement core shared by the discovering monitor (zorvat2, zorvat)
 // and the list-driven monitor (zorvat3): units and header, sampling of the
 // kernel counters, rate lines, command line and the sampling schedule.
-//
-// ZORVAT_REVISION (17, 19, 20 or 30) selects the revision being built.
+// What the revisions differ in is in core/revision.h, the columns and
+// units of the reports in core/columns.h.
 #ifndef ZORVAT_CORE_ZORVAT_H
 #define ZORVAT_CORE_ZORVAT_H
 
@@ -10,10 +10,6 @@
 #include <cstdint>
 
 #include "platform/kstat.h"
-
-#ifndef ZORVAT_REVISION
-#error "ZORVAT_REVISION must be 17, 19, 20 or 30"
-#endif
 
 // One sample of one interface: the eight kernel counters.  A counter read
 // from a 64-bit statistic holds it whole; one read from a 32-bit statistic
@@ -29,6 +25,12 @@ struct ifdata {
     uint64_t nocanput = 0;
     unsigned narrow = 0;  // bit i: the i-th counter above came from a 32-bit statistic
 };
+
+// The counters of a sample, in the order of ifdata's fields; bit c of
+// narrow belongs to counter c.
+enum counter { RBYTES, IPACKETS, OBYTES, OPACKETS, IERRORS, OERRORS, COLLISIONS, NOCANPUT, NOCOUNTER };
+constexpr uint64_t ifdata::*counters[] = {&ifdata::rbytes,  &ifdata::ipackets, &ifdata::obytes,     &ifdata::opackets,
+                                          &ifdata::ierrors, &ifdata::oerrors,  &ifdata::collisions, &ifdata::nocanput};
 
 // A counter that holds this value was not available in its sample.
 constexpr uint64_t NOSTAT = ~uint64_t{0};
@@ -67,11 +69,6 @@ void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec);
 // Add the rate line of one interface, from its current and previous
 // samples, to the report being built.  Cannot fail.
 void printline(const char *name, const ifdata &curr, const ifdata &prev);
-
-// Write v as printf's "%*.1f" does with that width (at most FMTROOM - 1
-// characters whatever v is), without a terminator; return the end.
-constexpr int FMTROOM = 330;
-char *fmtfixed(char *p, double v, int width);
 
 // Make room for reports of up to `lines` rate lines, so that a turn
 // allocates nothing.  Ends the process with "no memory" when there is none.

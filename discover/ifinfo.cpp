@@ -10,15 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/revision.h"
 #include "platform/sockio.h"
 
 namespace {
 
-#if ZORVAT_REVISION == 20
-constexpr unsigned long ifconfrequest = SIOCGIFCONF;
-#else
-constexpr unsigned long ifconfrequest = O_SIOCGIFCONF;
-#endif
+constexpr unsigned long ifconfrequest = revision.oldifconf ? O_SIOCGIFCONF : SIOCGIFCONF;
 
 int sd = -1;  // the socket, open only while ifinfo runs
 
@@ -78,21 +75,17 @@ ifinfo_t *ifinfo() {
     ifinfo_v *tail = nullptr;
     int collected = 0;
     for (const struct ifreq *rec = buf; numifcs > 0; ++rec, --numifcs) {
-#if ZORVAT_REVISION == 17
-        if (skipif(rec->ifr_name)) {
+        if (revision.filter && skipif(rec->ifr_name)) {
             continue;
         }
-#endif
         struct ifreq ifr {};
         strncpy(ifr.ifr_name, rec->ifr_name, sizeof ifr.ifr_name);
         if (ioctl(sd, SIOCGIFFLAGS, &ifr) < 0) {
             ifail("SIOCGIFFLAGS");
         }
-#if ZORVAT_REVISION == 17
-        if (ifr.ifr_flags & IFF_LOOPBACK) {
+        if (revision.filter && (ifr.ifr_flags & IFF_LOOPBACK)) {
             continue;
         }
-#endif
         auto *node = static_cast<ifinfo_v *>(malloc(sizeof(ifinfo_v)));
         if (!node) {
             ifail("no memory");

@@ -1,13 +1,18 @@
 // Kernel statistics: the kstat calls and records that the monitors use.
 //
-// On Solaris these come from <kstat.h> and libkstat.  This is our Linux
-// stand-in with the same records and the same signatures, so that the
-// measurement core compiles unchanged against either.  Each network link
-// that exists when kstat_open() is called becomes one kstat of module
-// "link" whose name is the link name and whose named statistics are
-// "rbytes", "ipackets", "obytes", "opackets", "ierrors", "oerrors",
-// "collisions" and "nocanput", each a 32-bit counter (the low half of the
-// kernel's 64-bit counter).
+// On Solaris these come from <kstat.h> and libkstat.  This header declares
+// the part of them that the measurement core calls, with the same names,
+// records and signatures, and each platform's folder (platform/linux/)
+// supplies them; the core includes only this header.  Built against the
+// operating system's own <kstat.h> the core would need the include changed
+// and nothing else: it uses no call or field that Solaris lacks.
+//
+// On Linux each network link that exists when kstat_open() is called is
+// one kstat of module "link" whose name is the link name; its named
+// statistics are "rbytes", "ipackets", "obytes", "opackets", "ierrors",
+// "oerrors", "collisions" and "nocanput", 32-bit counters (the low half of
+// the kernel's 64-bit ones), and "rbytes64", "ipackets64", "obytes64" and
+// "opackets64", the kernel's counters whole.
 #ifndef ZORVAT_PLATFORM_KSTAT_H
 #define ZORVAT_PLATFORM_KSTAT_H
 
@@ -85,9 +90,11 @@ kstat_ctl_t *kstat_open();
 // -1 match any.  Null, with errno ENOENT, when none does.
 kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name);
 
-// Bring the kstat's data up to date from the live counters (buf null) or
-// copy them into buf.  Returns the chain id, or -1 with errno set when the
-// link is gone; its data are then left as they were.
+// Bring the kstat's data up to date from the live counters, and when buf
+// is not null copy them into it too.  Returns the chain id, or -1 with
+// errno set when the link is gone or its counters can't be read; its data
+// are then left as they were.  Before its first good read a kstat has no
+// data (ks_data is null).
 kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf);
 
 // The named statistic of a named kstat, or null with errno ENOENT.

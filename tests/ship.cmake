@@ -7,7 +7,7 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
 add_test(NAME install_and_pages
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/install_test.sh
-                 ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${ZORVAT_REVISION})
+                 ${PROJECT_SOURCE_DIR} ${PROJECT_BINARY_DIR} ${ZORVAT_PROGRAM_REVISION})
 set_tests_properties(install_and_pages PROPERTIES
                      SKIP_RETURN_CODE 77
                      TIMEOUT 300

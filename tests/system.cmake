@@ -13,7 +13,7 @@ foreach(name cmdline e2e)
   add_executable(${t} ${CMAKE_CURRENT_SOURCE_DIR}/test_${name}.cpp)
   target_link_libraries(${t} PRIVATE zvsupport GTest::gtest_main)
   # The revision that the program named zorvat is.
-  target_compile_definitions(${t} PRIVATE ZORVAT_PROGRAM_REVISION="${ZORVAT_REVISION}")
+  target_compile_definitions(${t} PRIVATE ZORVAT_PROGRAM_REVISION="${ZORVAT_PROGRAM_REVISION}")
   add_dependencies(${t} zorvat2 zorvat3 zorvat zorvat-1.9 zorvat-1.7)
   zorvat_add_tests(${t} TEST_PREFIX "sys.")
 endforeach()

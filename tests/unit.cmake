@@ -11,7 +11,7 @@ function(zorvat_unit_test name)
 endfunction()
 
 zorvat_unit_test(unit_core
-  SOURCES test_banner.cpp test_report.cpp test_format.cpp test_args.cpp test_schedule.cpp
+  SOURCES test_banner.cpp test_report.cpp test_args.cpp test_schedule.cpp
   LIBRARIES zvcore20)
 foreach(rev 20 17)
   zorvat_unit_test(unit_sample${rev} SOURCES test_sample.cpp LIBRARIES zvcore${rev})

@@ -85,6 +85,9 @@ child start(const std::string &prog, const strings &args, const how &h) {
         posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     }
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    // Nothing else: descriptors that the test runner left open would take
+    // the program's first numbers.
+    posix_spawn_file_actions_addclosefrom_np(&fa, 3);
 
     // An ignored signal stays ignored in the new program; a default one
     // is set explicitly.
