@@ -4,9 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for tool in clang-format clang-tidy cppcheck; do
-  command -v $tool >/dev/null || { apt-get update -qq; DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-format clang-tidy cppcheck; break; }
-done
+scripts/setup.sh static
 
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')
 
