@@ -4,9 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-for tool in clang-format clang-tidy cppcheck; do
-  command -v $tool >/dev/null || { apt-get update -qq; DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-format clang-tidy cppcheck; break; }
-done
+scripts/setup.sh static
 
 mapfile -t sources < <(git ls-files '*.cpp' '*.h')
 
@@ -16,12 +14,31 @@ clang-format --dry-run --Werror "${sources[@]}"
 echo "== clang-tidy"
 build=build-static
 cmake -S . -B $build -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DZORVAT_FUZZ=ON >/dev/null
-# The generated test lists and GoogleTest need their build first.
-failed=0
+# Two files at a time.  Each file's findings go to a log of its own, and
+# the logs of the files that failed are printed whole, in the order of the
+# files, once all are done.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+tidy() {
+  local build=$1 logs=$2 n=$3 f=$4
+  if ! clang-tidy -p "$build" --quiet "$f" >"$logs/$n.log" 2>&1; then
+    touch "$logs/$n.failed"
+  fi
+}
+export -f tidy
+cpps=()
 for f in "${sources[@]}"; do
-  case $f in *.h) continue ;; esac
-  if ! out=$(clang-tidy -p $build --quiet "$f" 2>&1); then
-    echo "$out" | grep -v 'warnings generated' || true
+  case $f in *.cpp) cpps+=("$f") ;; esac
+done
+for i in "${!cpps[@]}"; do
+  printf '%s\0%s\0' "$i" "${cpps[i]}"
+done | xargs -0 -n 2 -P 2 bash -c 'tidy "$0" "$1" "$2" "$3"' "$build" "$logs" ||
+  { echo "clang-tidy: could not run on every file"; exit 1; }
+failed=0
+for i in "${!cpps[@]}"; do
+  if [[ -f $logs/$i.failed ]]; then
+    echo "-- clang-tidy: ${cpps[i]}"
+    grep -v 'warnings generated' "$logs/$i.log" || true
     failed=1
   fi
 done

@@ -1,10 +1,13 @@
 #!/bin/sh
 # The manual pages render without warnings, and the install rules put the
-# three programs in bin and their pages in share/man/man1, nothing else.
-# When dpkg-deb is there, the Debian package is made and looked into too.
+# three programs in bin and their pages, compressed with gzip -9n, in
+# share/man/man1, nothing else.  When dpkg-deb is there, the Debian package
+# is made and looked into too, and checked by lintian when that is here.
 #
-# Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION
+# Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION HARDENED
 #   REVISION is the one the program zorvat was built as: 1.7 or 1.9.
+#   HARDENED is ON when the programs were built with the hardening flags
+#   (then lintian must not find them missing), else OFF.
 # ZORVAT_SHIP_EMULATOR, when set, runs the built programs (a cross build).
 # Exit status 77: groff is missing, so nothing was tested.
 set -u
@@ -12,6 +15,7 @@ set -u
 src=$1
 build=$2
 rev=$3
+hardened=$4
 pages="zorvat2 zorvat3 zorvat"
 sections="NAME SYNOPSIS DESCRIPTION OPTIONS OPERANDS EXIT.STATUS EXAMPLES NOTES SEE.ALSO"
 
@@ -58,9 +62,9 @@ fi
 expected="bin/zorvat
 bin/zorvat2
 bin/zorvat3
-share/man/man1/zorvat.1
-share/man/man1/zorvat2.1
-share/man/man1/zorvat3.1"
+share/man/man1/zorvat.1.gz
+share/man/man1/zorvat2.1.gz
+share/man/man1/zorvat3.1.gz"
 got=$(cd "$prefix" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
 [ "$got" = "$expected" ] || fail "installed files differ:
 --- expected
@@ -69,7 +73,8 @@ $expected
 $got"
 for p in $pages; do
     [ -x "$prefix/bin/$p" ] || fail "bin/$p is not executable"
-    cmp -s "$src/man/$p.1" "$prefix/share/man/man1/$p.1" || fail "share/man/man1/$p.1 differs from man/$p.1"
+    gzip -9nc "$src/man/$p.1" | cmp -s - "$prefix/share/man/man1/$p.1.gz" ||
+        fail "share/man/man1/$p.1.gz is not man/$p.1 compressed by gzip -9n"
 done
 
 # The installed programs are the revisions their names promise.
@@ -115,8 +120,27 @@ if command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2
         [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "package has no maintainer"
         dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "package depends on no libc6"
         files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sed 's|^\./||' | LC_ALL=C sort)
-        [ "$files" = "$(printf '%s\n' "$expected" | sed 's|^|usr/|')" ] || fail "package files differ:
+        want=$(printf '%s\n' "$expected" share/doc/zorvat/changelog.Debian.gz share/doc/zorvat/copyright \
+            share/lintian/overrides/zorvat | sed 's|^|usr/|' | LC_ALL=C sort)
+        [ "$files" = "$want" ] || fail "package files differ:
+--- expected
+$want
+--- in the package
 $files"
+        # lintian: no error and no warning; in a hardened build, no sign
+        # of missing hardening or of a strip short of a distribution's.
+        if command -v lintian >/dev/null 2>&1; then
+            tags=$(lintian --display-info "$deb" 2>&1)
+            printf '%s\n' "$tags" | grep -q '^[EW]: ' && fail "lintian finds errors or warnings:
+$tags"
+            if [ "$hardened" = ON ]; then
+                printf '%s\n' "$tags" | grep -Eq 'hardening-no-|binary-has-unneeded-section' &&
+                    fail "lintian finds the programs short of hardening or stripping:
+$tags"
+            fi
+        else
+            echo "note: lintian is not installed: the package was not checked by it"
+        fi
     fi
 else
     echo "note: the Debian package was not checked (no dpkg-deb, dpkg-shlibdeps or CPack config, or a cross build)"

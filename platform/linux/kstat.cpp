@@ -94,6 +94,7 @@ struct library {
     kstat_named_t *data;  // NSTATS per kstat
     kspriv *priv;
     kstat_t **byname;  // the kstats sorted by name
+    kstat_t *lastfound;  // by the last lookup
 };
 
 // Room in a reading for one more row.
@@ -401,17 +402,36 @@ kstat_ctl_t *kstat_open() {
     return kc;
 }
 
+namespace {
+
+bool matches(const kstat_t *k, const char *ks_module, int ks_instance, const char *ks_name) {
+    return strcmp(k->ks_name, ks_name) == 0 && (!ks_module || strcmp(k->ks_module, ks_module) == 0) &&
+           (ks_instance == -1 || k->ks_instance == ks_instance);
+}
+
+}  // namespace
+
 kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name) {
-    const auto *lib = static_cast<const library *>(kc->kc_private);
-    if (ks_name) {
-        auto *end = lib->byname + lib->n;
-        auto *it = std::lower_bound(lib->byname, end, ks_name,
+    auto *lib = static_cast<library *>(kc->kc_private);
+    if (!ks_name) {
+        errno = ENOENT;
+        return nullptr;
+    }
+    // A monitor that watches every link looks them up in the chain's
+    // order, turn after turn: the kstat after the last one found is tried
+    // first.  The chain has one kstat a name, so a match there is the first.
+    kstat_t *next = lib->lastfound ? lib->lastfound->ks_next : kc->kc_chain;
+    if (next && matches(next, ks_module, ks_instance, ks_name)) {
+        lib->lastfound = next;
+        return next;
+    }
+    kstat_t **end = lib->byname + lib->n;
+    kstat_t **it = std::lower_bound(lib->byname, end, ks_name,
                                     [](const kstat_t *k, const char *name) { return strcmp(k->ks_name, name) < 0; });
-        for (; it != end && strcmp((*it)->ks_name, ks_name) == 0; ++it) {
-            if ((!ks_module || strcmp((*it)->ks_module, ks_module) == 0) &&
-                (ks_instance == -1 || (*it)->ks_instance == ks_instance)) {
-                return *it;
-            }
+    for (; it != end && strcmp((*it)->ks_name, ks_name) == 0; ++it) {
+        if (matches(*it, ks_module, ks_instance, ks_name)) {
+            lib->lastfound = *it;
+            return *it;
         }
     }
     errno = ENOENT;
@@ -466,9 +486,15 @@ kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
 }
 
 void *kstat_data_lookup(kstat_t *ksp, const char *name) {
+    // The statistics are asked for in the order they stand: the one after
+    // the last found is tried first.
+    static unsigned after;
     auto *np = static_cast<kstat_named_t *>(ksp->ks_data);
-    for (unsigned i = 0; np && i < ksp->ks_ndata; ++i) {
+    const unsigned n = np ? ksp->ks_ndata : 0;
+    for (unsigned k = 0; k < n; ++k) {
+        unsigned i = (after + k) % n;
         if (strncmp(np[i].name, name, KSTAT_STRLEN) == 0) {
+            after = i + 1;
             return &np[i];
         }
     }

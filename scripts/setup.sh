@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Install, with apt-get, the Debian packages that a task of this project
+# needs and that the machine lacks:
+#
+#   scripts/setup.sh TASK...
+#
+#   build    build the programs (README's first command)
+#   test     build them and run the test suite (README's second command)
+#   sparc    the SPARC cross build and its suite under emulation (.ci/sparc.sh)
+#   fuzz     the libFuzzer targets (fuzz/run.sh)
+#   static   clang-format, clang-tidy and cppcheck (.ci/static.sh)
+#   ci       all of the above (.ci/run)
+#
+# It says what it installs, runs apt-get update first, and installs
+# nothing when every package is there already (so it needs root, or sudo,
+# only then).  Exit status: 0 when the packages are there, 1 when they
+# could not be installed, 2 for a wrong command line.
+set -euo pipefail
+
+# The one list of the packages, with the tasks that need each.  Test
+# parts that find a tool missing skip themselves (valgrind, groff, ip,
+# lintian), so "test" lists all of them for a run that leaves none out.
+packages='
+cmake                  build test sparc fuzz static
+make                   build test sparc fuzz static
+g++                    build test
+libgtest-dev           test static
+iproute2               test sparc
+man-db                 test sparc
+valgrind               test
+dpkg-dev               test
+lintian                test
+g++-sparc64-linux-gnu  sparc
+qemu-user              sparc
+googletest             sparc
+clang                  fuzz static
+libclang-rt-14-dev     fuzz
+clang-tidy             static
+clang-format           static
+cppcheck               static
+git                    static
+'
+
+usage() {
+    echo "usage: $0 build|test|sparc|fuzz|static|ci ..." >&2
+    exit 2
+}
+[[ $# -gt 0 ]] || usage
+tasks=()
+for t in "$@"; do
+    case $t in
+    build | test | sparc | fuzz | static) tasks+=("$t") ;;
+    ci) tasks+=(build test sparc fuzz static) ;;
+    *) usage ;;
+    esac
+done
+
+# The packages of the tasks asked for, in the list's order.
+wanted=()
+while read -r pkg needs; do
+    [[ -n $pkg ]] || continue
+    for t in "${tasks[@]}"; do
+        if [[ " $needs " == *" $t "* ]]; then
+            wanted+=("$pkg")
+            break
+        fi
+    done
+done <<<"$packages"
+
+if ! command -v apt-get >/dev/null || ! command -v dpkg-query >/dev/null; then
+    echo "setup.sh: no apt-get here; make sure these (Debian names) or their equivalents are installed:" >&2
+    echo "  ${wanted[*]}" >&2
+    exit 0
+fi
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    if [[ $(dpkg-query -W -f='${db:Status-Status}' "$pkg" 2>/dev/null) != installed ]]; then
+        missing+=("$pkg")
+    fi
+done
+if [[ ${#missing[@]} -eq 0 ]]; then
+    echo "setup.sh: the packages for ${*} are installed"
+    exit 0
+fi
+
+sudo=()
+if [[ $(id -u) -ne 0 ]]; then
+    if ! command -v sudo >/dev/null; then
+        echo "setup.sh: missing packages: ${missing[*]}; run this as root to install them" >&2
+        exit 1
+    fi
+    sudo=(sudo)
+fi
+echo "setup.sh: installing for ${*}: ${missing[*]}"
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -qq -o Dpkg::Use-Pty=0)
+if ! "${apt[@]}" update || ! "${apt[@]}" install -y --no-install-recommends "${missing[@]}"; then
+    echo "setup.sh: could not install ${missing[*]}" >&2
+    exit 1
+fi
+echo "setup.sh: installed ${missing[*]}"
