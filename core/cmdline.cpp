@@ -19,7 +19,7 @@ void Usage(const char *cmdname) {
     (void)setvbuf(stderr, buf, _IOFBF, sizeof buf);
     for (const char *p = revision.usage; *p != '\0'; ++p) {
         if (p[0] == '%' && p[1] == 's') {
-            (void)fputs(cmdname, stderr);
+            (void)fprintf(stderr, "%s", cmdname);
             ++p;
         } else {
             (void)putc(*p, stderr);

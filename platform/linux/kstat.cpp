@@ -84,9 +84,8 @@ struct library {
     int dev;        // /proc/net/dev when it is the source, or -1
     char *text;     // its last text
     size_t textroom;
-    reading now;          // the last good reading
-    reading next;         // the one being made
-    unsigned long epoch;  // number of the current reading
+    reading now;          // the last reading
+    unsigned long epoch;  // its number
     bool valid;           // it was made: a failed one serves no reads
     hrtime_t taken;       // when
     size_t n;             // kstats, one per link
@@ -230,17 +229,16 @@ bool parsedev(const char *p, const char *end, reading *r) {
 // reading to serve: the reads of this walk fail and keep their data.
 bool newreading(library *lib) {
     ++lib->epoch;
-    lib->next.count = 0;
+    lib->now.count = 0;
     bool ok = false;
     if (lib->dev < 0) {
-        ok = rtnl_dump(lib->nl, RTM_GETSTATS, takestats, &lib->next);
+        ok = rtnl_dump(lib->nl, RTM_GETSTATS, takestats, &lib->now);
     } else {
         size_t len = 0;
-        ok = readdev(lib, &len) && parsedev(lib->text, lib->text + len, &lib->next);
+        ok = readdev(lib, &len) && parsedev(lib->text, lib->text + len, &lib->now);
     }
     lib->valid = ok;
     if (ok) {
-        std::swap(lib->now, lib->next);
         timespec ts{};
         clock_gettime(CLOCK_MONOTONIC, &ts);
         lib->taken = hrtime_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
@@ -298,7 +296,6 @@ void release(library *lib) {
     }
     free(lib->text);
     free(lib->now.rows);
-    free(lib->next.rows);
     free(lib->ks);
     free(lib->data);
     free(lib->priv);
@@ -349,13 +346,11 @@ bool makechain(library *lib, const rtlinks &t) {
 bool choosesource(library *lib, size_t links) {
     // Room for the links there are and a few more, so that readings don't
     // grow while the monitor runs.
-    for (reading *r : {&lib->now, &lib->next}) {
-        r->room = links + 16;
-        r->rows = static_cast<row *>(malloc(r->room * sizeof(row)));
-        if (!r->rows) {
-            errno = ENOMEM;
-            return false;
-        }
+    lib->now.room = links + 16;
+    lib->now.rows = static_cast<row *>(malloc(lib->now.room * sizeof(row)));
+    if (!lib->now.rows) {
+        errno = ENOMEM;
+        return false;
     }
 #ifndef ZORVAT_PROCFS_ONLY
     if (newreading(lib)) {
