@@ -2,10 +2,20 @@
 # private network namespace of its own (skipped where namespaces can't be
 # made).  Their CTest names begin with "sys.".
 
-# The platform layer: kstat and the interface requests against the kernel.
+# The platform layer: kstat and the interface requests against the kernel,
+# once with the counters from the statistics dump and once from
+# /proc/net/dev, as where the dump is refused.
 add_executable(zvsys_platform ${CMAKE_CURRENT_SOURCE_DIR}/test_platform.cpp)
 target_link_libraries(zvsys_platform PRIVATE zvsupport zvplatform GTest::gtest_main)
 zorvat_add_tests(zvsys_platform TEST_PREFIX "sys.")
+if(NOT ZORVAT_PROCFS_ONLY)
+  add_library(zvplatform_procfs STATIC ${zorvat_platform_sources})
+  target_include_directories(zvplatform_procfs PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_definitions(zvplatform_procfs PRIVATE ZORVAT_PROCFS_ONLY)
+  add_executable(zvsys_platform_procfs ${CMAKE_CURRENT_SOURCE_DIR}/test_platform.cpp)
+  target_link_libraries(zvsys_platform_procfs PRIVATE zvsupport zvplatform_procfs GTest::gtest_main)
+  zorvat_add_tests(zvsys_platform_procfs TEST_PREFIX "sys.procfs.")
+endif()
 
 # The programs: command line, and reports of real links and real traffic.
 foreach(name cmdline e2e)
