@@ -95,12 +95,7 @@ void runall(std::vector<monitorrun> &runs, int reports, const string &header = b
     }
     for (monitorrun &r : runs) {
         SCOPED_TRACE(r.name);
-        EXPECT_TRUE(finish(r.c, reports * 1000 + 4000));
-        EXPECT_EQ(exitstatus(r.c), 0);
-        EXPECT_EQ(r.c.err, "");
-        const auto got = reportsof(r.c.out);
-        ASSERT_EQ(got.size(), static_cast<size_t>(reports)) << r.c.out;
-        for (const report &rep : got) {
+        for (const report &rep : endedwell(r.c, static_cast<size_t>(reports), reports * 1000 + 4000)) {
             EXPECT_EQ(rep.header, header);
             EXPECT_EQ(rep.lines, r.expected);
         }
@@ -240,9 +235,6 @@ TEST_F(Reports, TrafficOfOneIntervalShowsExactlyInItsReport) {
         child c = start(program("zorvat3"), args);
         ASSERT_TRUE(readreports(c, 1, 8000)) << c.out;
         netns::sendudp("10.9.0.1", "10.9.0.2", count, payload);
-        EXPECT_TRUE(finish(c, 5000));
-        EXPECT_EQ(exitstatus(c), 0);
-        EXPECT_EQ(c.err, "");
 
         const double bytes = count * frame * u.scale;
         rates sent;
@@ -252,8 +244,8 @@ TEST_F(Reports, TrafficOfOneIntervalShowsExactlyInItsReport) {
         received.in = received.total = bytes;
         received.ipk = received.pk = count;
 
-        const auto got = reportsof(c.out);
-        ASSERT_EQ(got.size(), 3u) << c.out;
+        const auto got = endedwell(c, 3, 5000);
+        ASSERT_EQ(got.size(), 3u);
         for (const report &r : got) {
             EXPECT_EQ(r.header, u.header);
         }
@@ -291,12 +283,7 @@ TEST_F(Reports, LinkDeletedThenMadeAgainUnderItsName) {
 
     for (monitorrun &r : runs) {
         SCOPED_TRACE(r.name);
-        EXPECT_TRUE(finish(r.c, 8000));
-        EXPECT_EQ(exitstatus(r.c), 0);
-        EXPECT_EQ(r.c.err, "");
-        const auto got = reportsof(r.c.out);
-        ASSERT_EQ(got.size(), 4u) << r.c.out;
-        for (const report &rep : got) {
+        for (const report &rep : endedwell(r.c, 4, 8000)) {
             EXPECT_EQ(rep.header, bytesheader);
             EXPECT_EQ(rep.lines, r.expected);
         }
@@ -319,12 +306,9 @@ TEST_F(Reports, MoreThanFourGibibytesInAnInterval) {
     // Over 8 GiB in two intervals: at least one holds over 4 GiB.
     const uint64_t sent = netns::tcpsend("10.9.0.2", 10ULL << 30, 1.7 * secs);
     const netns::bytecounts after = netns::linkbytes("va");
-    EXPECT_TRUE(finish(c, 3000 * secs));
+    const auto got = endedwell(c, 3, 3000 * secs);
     netns::endsink(sink);
-    EXPECT_EQ(exitstatus(c), 0);
-    EXPECT_EQ(c.err, "");
-    const auto got = reportsof(c.out);
-    ASSERT_EQ(got.size(), 3u) << c.out;
+    ASSERT_EQ(got.size(), 3u);
 
     // Reports 2 and 3 hold the traffic, the headers and acknowledgements
     // of TCP included, whichever interval it fell in.

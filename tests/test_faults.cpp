@@ -323,12 +323,7 @@ TEST_F(Faults, NonBlockingPipeWithASlowReaderGetsWholeReports) {
             c.out.append(buf, static_cast<size_t>(n));
         }
     }
-    ASSERT_TRUE(finish(c, 5000));
-    EXPECT_EQ(exitstatus(c), 0) << describe(c);
-    EXPECT_EQ(c.err, "");
-    const auto got = reportsof(c.out);
-    ASSERT_EQ(got.size(), 3u);
-    for (const report &r : got) {
+    for (const report &r : endedwell(c, 3, 5000)) {
         EXPECT_EQ(r.header, bytesheader);
         EXPECT_EQ(r.lines, expected);
     }
@@ -436,12 +431,7 @@ TEST_F(Faults, NoMemoryMidRunKeepsTheLastDataAndTheRunGoesOn) {
     }
     netns::ipbatch(batch);
     for (child &c : kids) {
-        ASSERT_TRUE(finish(c, 10000));
-        EXPECT_EQ(exitstatus(c), 0) << describe(c);
-        EXPECT_EQ(c.err, "");
-        const auto got = reportsof(c.out);
-        ASSERT_EQ(got.size(), 4u);
-        for (const report &r : got) {
+        for (const report &r : endedwell(c, 4, 10000)) {
             ASSERT_EQ(r.lines.size(), 1u);
             EXPECT_EQ(words(r.lines[0]),
                       (strings{"lo", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0.0", "0"}));

@@ -96,17 +96,10 @@ struct library {
     kstat_t *lastfound;  // by the last lookup
 };
 
-// Room in a reading for one more row.
+// A new row at the end of a reading, or null without memory.
 row *addrow(reading *r) {
-    if (r->count == r->room) {
-        size_t more = r->room ? 2 * r->room : 64;
-        auto *p = static_cast<row *>(realloc(r->rows, more * sizeof(row)));
-        if (!p) {
-            errno = ENOMEM;
-            return nullptr;
-        }
-        r->rows = p;
-        r->room = more;
+    if (!makeroom(r->rows, r->count, r->room)) {
+        return nullptr;
     }
     row *w = &r->rows[r->count++];
     *w = row{};
@@ -165,15 +158,8 @@ bool readdev(library *lib, size_t *len) {
     }
     size_t used = 0;
     for (;;) {
-        if (used == lib->textroom) {
-            size_t more = lib->textroom ? 2 * lib->textroom : 16384;
-            auto *p = static_cast<char *>(realloc(lib->text, more));
-            if (!p) {
-                errno = ENOMEM;
-                return false;
-            }
-            lib->text = p;
-            lib->textroom = more;
+        if (!makeroom(lib->text, used, lib->textroom, 16384)) {
+            return false;
         }
         ssize_t n = read(lib->dev, lib->text + used, lib->textroom - used);
         if (n < 0 && errno == EINTR) {

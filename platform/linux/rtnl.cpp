@@ -99,22 +99,6 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
 
 namespace {
 
-// Room in a table for one more link.
-bool makeroom(rtlinks *t) {
-    if (t->count < t->room) {
-        return true;
-    }
-    size_t more = t->room ? 2 * t->room : 64;
-    auto *p = static_cast<rtlink *>(realloc(t->links, more * sizeof(rtlink)));
-    if (!p) {
-        errno = ENOMEM;
-        return false;
-    }
-    t->links = p;
-    t->room = more;
-    return true;
-}
-
 bool takelink(const nlmsghdr *nh, void *arg) {
     auto *t = static_cast<rtlinks *>(arg);
     if (nh->nlmsg_type != RTM_NEWLINK) {
@@ -126,7 +110,7 @@ bool takelink(const nlmsghdr *nh, void *arg) {
         if (rta->rta_type != IFLA_IFNAME) {
             continue;
         }
-        if (!makeroom(t)) {
+        if (!makeroom(t->links, t->count, t->room)) {
             return false;
         }
         rtlink &l = t->links[t->count++];

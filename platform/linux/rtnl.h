@@ -10,7 +10,27 @@
 #include <linux/netlink.h>
 #include <net/if.h>
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
+
+// Room in a malloc'd table for one more entry: a full table doubles, from
+// `first` entries.  False, with errno ENOMEM, when there is no memory.
+template <typename T>
+bool makeroom(T *&items, size_t count, size_t &room, size_t first = 64) {
+    if (count < room) {
+        return true;
+    }
+    const size_t more = room ? 2 * room : first;
+    auto *p = static_cast<T *>(realloc(items, more * sizeof(T)));
+    if (!p) {
+        errno = ENOMEM;
+        return false;
+    }
+    items = p;
+    room = more;
+    return true;
+}
 
 // A link of the kernel's table.
 struct rtlink {

@@ -34,15 +34,8 @@ struct listing {
 };
 
 bool add(listing *l, const char *name, unsigned flags) {
-    if (l->count == l->room) {
-        size_t more = l->room ? 2 * l->room : 64;
-        auto *p = static_cast<listed *>(realloc(l->items, more * sizeof(listed)));
-        if (!p) {
-            errno = ENOMEM;
-            return false;
-        }
-        l->items = p;
-        l->room = more;
+    if (!makeroom(l->items, l->count, l->room)) {
+        return false;
     }
     listed &e = l->items[l->count++];
     strncpy(e.name, name, sizeof e.name - 1);
@@ -77,15 +70,8 @@ bool takeaddr(const nlmsghdr *nh, void *arg) {
         if (rta->rta_type != IFA_LABEL || !memchr(text, ':', n)) {
             continue;
         }
-        if (ls->count == ls->room) {
-            size_t more = ls->room ? 2 * ls->room : 16;
-            auto *p = static_cast<label *>(realloc(ls->items, more * sizeof(label)));
-            if (!p) {
-                errno = ENOMEM;
-                return false;
-            }
-            ls->items = p;
-            ls->room = more;
+        if (!makeroom(ls->items, ls->count, ls->room, 16)) {
+            return false;
         }
         label &l = ls->items[ls->count++];
         l = label{};

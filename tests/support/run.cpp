@@ -12,6 +12,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "tests/support/text.h"
 
 extern char **environ;
@@ -213,6 +215,18 @@ child run(const std::string &prog, const strings &args, int timeout_ms, const ho
 
 int exitstatus(const child &c) {
     return WIFEXITED(c.status) ? WEXITSTATUS(c.status) : -1;
+}
+
+std::vector<report> endedwell(child &c, size_t count, int timeout_ms) {
+    EXPECT_TRUE(finish(c, timeout_ms)) << "still running after " << timeout_ms << " ms";
+    EXPECT_EQ(exitstatus(c), 0) << describe(c);
+    EXPECT_EQ(c.err, "");
+    std::vector<report> got = reportsof(c.out);
+    EXPECT_EQ(got.size(), count) << c.out;
+    if (got.size() != count) {
+        got.clear();
+    }
+    return got;
 }
 
 std::string describe(const child &c) {

@@ -59,6 +59,12 @@ child run(const std::string &prog, const strings &args, int timeout_ms = 15000, 
 // The exit status of an ended child, or -1 when a signal ended it.
 int exitstatus(const child &c);
 
+// Let a run end by itself within timeout_ms and check that it ended well:
+// exit status 0, nothing on standard error, `count` whole reports, which
+// are returned for the caller's checks (none when the count is wrong).
+struct report;
+std::vector<report> endedwell(child &c, size_t count, int timeout_ms);
+
 // How a child ended and what it wrote to standard error, for messages.
 std::string describe(const child &c);
 
