@@ -27,7 +27,7 @@ double now() {
 int main(int argc, char **argv) {
     const double interval = argc > 1 ? atof(argv[1]) : 1.0;
     if (interval <= 0) {
-        fprintf(stderr, "usage: arrivals [interval]\n");
+        (void)fprintf(stderr, "usage: arrivals [interval]\n");
         return 2;
     }
     std::vector<double> at;
@@ -43,7 +43,7 @@ int main(int argc, char **argv) {
         }
     }
     if (at.size() < 2) {
-        fprintf(stderr, "arrivals: fewer than two reports\n");
+        (void)fprintf(stderr, "arrivals: fewer than two reports\n");
         return 1;
     }
     double lo = 1e9;
@@ -63,7 +63,7 @@ int main(int argc, char **argv) {
             maxgap = std::max(maxgap, at[k] - at[k - 1]);
         }
     }
-    printf("reports %zu; phase spread %.3f ms (%.3f to %.3f ms); gaps %.3f to %.3f ms\n", at.size(), (hi - lo) * 1e3,
-           lo * 1e3, hi * 1e3, mingap * 1e3, maxgap * 1e3);
+    (void)printf("reports %zu; phase spread %.3f ms (%.3f to %.3f ms); gaps %.3f to %.3f ms\n", at.size(),
+                 (hi - lo) * 1e3, lo * 1e3, hi * 1e3, mingap * 1e3, maxgap * 1e3);
     return 0;
 }

@@ -1,5 +1,6 @@
 // The column header, made from the table of columns for the unit mode.
 #include <cstring>
+#include <string_view>
 
 #include "core/columns.h"
 #include "core/zorvat.h"
@@ -11,10 +12,10 @@ namespace {
 // "Name" and every label right-aligned over its column's figures: the
 // labels end where the figures of a name of HEADNAMEWIDTH characters end.
 size_t makebanner(char *to, const unitmode &u) {
+    constexpr std::string_view name = "Name";
     char *p = to;
-    memcpy(p, "Name", 4);
-    p += 4;
-    p += HEADNAMEWIDTH - 4;
+    name.copy(p, name.size());
+    p += HEADNAMEWIDTH;
     for (const column &c : columns) {
         const char *label = c.label ? c.label : u.*c.unitlabel;
         const auto len = static_cast<int>(strlen(label));

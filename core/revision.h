@@ -22,7 +22,10 @@ constexpr revisionfacts revision =
     {"zorvat3",
      "%s (kov) v.3.0\nUsage: %s [ -K | -k | -M | -m | -b ] interfaces interval [times]\n"
      "Example:\n\t %s \"ce0 ce1 ce4 lo0\" 5\n\t %s ce0,ce1,ce4,lo0 5\n",
-     true, true, false, false};
+     true,
+     true,
+     false,
+     false};
 #elif ZORVAT_REVISION == 20
     {"zorvat2", "%s (kov) v.2.0\nUsage: %s [ -K | -k | -M | -m | -b ] interval [times]\n", false, true, false, false};
 #elif ZORVAT_REVISION == 19

@@ -10,8 +10,8 @@ using IFdata = ifdata;
 // One watched interface.
 struct IFinfo {
     char name[32] = {};  // as given, at most 31 characters, NUL-terminated
-    IFdata curr;    // the newest sample
-    IFdata prev;    // the sample before it
+    IFdata curr;         // the newest sample
+    IFdata prev;         // the sample before it
 };
 
 constexpr int IFMAX = 256;  // entries in the table

@@ -163,8 +163,8 @@ TEST_F(Cmdline, UnitOptionChoosesTheHeaderByItsSecondCharacter) {
         const char *header;
     };
     const unitcase cases[] = {
-        {"", bytesheader.c_str()},   {"-M", headers[0].c_str()},  {"-K", headers[1].c_str()}, {"-m", headers[3].c_str()},
-        {"-k", headers[4].c_str()},  {"-kx", headers[4].c_str()}, {"-b", headers[5].c_str()},
+        {"", bytesheader.c_str()},  {"-M", headers[0].c_str()},  {"-K", headers[1].c_str()}, {"-m", headers[3].c_str()},
+        {"-k", headers[4].c_str()}, {"-kx", headers[4].c_str()}, {"-b", headers[5].c_str()},
     };
     // All runs at once: each takes one interval.
     std::vector<std::pair<const unitcase *, started>> runs;

@@ -132,7 +132,7 @@ TEST_F(Faults, FullDeviceIsReportedAtOnceAndMakesTheRunFail) {
     }
     // The endless run: its message comes with its first report.
     child &endless = kids.back();
-    while (endless.err.size() < message.size() && clk::now() - t0 < 8s) {
+    while (endless.err.size() < message.size() && clk::now() - t0 < std::chrono::seconds(8)) {
         readreports(endless, 1, 100);  // reads its standard error meanwhile
     }
     EXPECT_EQ(endless.err, message);
@@ -305,13 +305,13 @@ TEST_F(Faults, NonBlockingPipeWithASlowReaderGetsWholeReports) {
         const string n = string("n").append(std::to_string(i));
         names.append(n).append(" ");
         char line[160];
-        snprintf(line, sizeof line, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d", n.c_str(), -1.0,
-                 -1.0, -1.0, -1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0);
+        snprintf(line, sizeof line, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d", n.c_str(),
+                 -1.0, -1.0, -1.0, -1.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0);
         expected.emplace_back(line);
     }
     child c = start(program("zorvat3"), {names, "1", "3"}, {.nonblocking = true, .pipesize = 4096});
     // 16 KiB every 50 ms, about a second for the three reports of 29 KiB.
-    const auto until = clk::now() + 15s;
+    const auto until = clk::now() + std::chrono::seconds(15);
     while (c.outfd >= 0 && clk::now() < until) {
         std::this_thread::sleep_for(50ms);
         char buf[16384];
@@ -369,9 +369,9 @@ TEST_F(Faults, LimitsAtStartEndInAMessageNeverInASignal) {
     for (limited &l : runs) {
         l.c = start(program(l.run->name), l.run->args, {.limits = {l.limit}});
     }
-    const std::vector<string> messages = {
-        "can't open kstat control structure: Cannot allocate memory\n", "no memory: Cannot allocate memory\n",
-        "SIOCGIFNUM: Cannot allocate memory\n", "SIOCGIFNUM: Too many open files\n"};
+    const std::vector<string> messages = {"can't open kstat control structure: Cannot allocate memory\n",
+                                          "no memory: Cannot allocate memory\n", "SIOCGIFNUM: Cannot allocate memory\n",
+                                          "SIOCGIFNUM: Too many open files\n"};
     std::map<int, int> seen;  // exit status: runs
     for (limited &l : runs) {
         SCOPED_TRACE(l.limit + " " + label(*l.run));

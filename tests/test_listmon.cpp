@@ -62,7 +62,10 @@ TEST_F(Table, ParsesBlankAndCommaSeparatedNames) {
         // Nothing written past the entries in use.
         static const IFinfo zero{};
         for (int i = IFnumb; i < IFMAX; ++i) {
-            ASSERT_EQ(memcmp(&IFlist[i], &zero, sizeof zero), 0) << "entry " << i;
+            const IFinfo &e = IFlist[i];
+            ASSERT_EQ(memcmp(e.name, zero.name, sizeof zero.name), 0) << "entry " << i;
+            ASSERT_EQ(fake::fields(e.curr), fake::fields(zero.curr)) << "entry " << i;
+            ASSERT_EQ(fake::fields(e.prev), fake::fields(zero.prev)) << "entry " << i;
         }
     }
 }

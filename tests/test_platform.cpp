@@ -244,7 +244,11 @@ TEST(Kstat, ReadOfADeletedLinkFailsAndKeepsItsData) {
     EXPECT_EQ(statof(lo, "obytes"), static_cast<uint32_t>(kernel[8]));
     EXPECT_GE(statof(lo, "opackets"), 6u);
     ASSERT_EQ(lo->ks_data_size, sizeof copy);
-    EXPECT_EQ(memcmp(copy.data(), lo->ks_data, sizeof copy), 0);
+    const auto *data = static_cast<const kstat_named_t *>(lo->ks_data);
+    for (size_t i = 0; i < copy.size(); ++i) {
+        EXPECT_STREQ(copy[i].name, data[i].name);
+        EXPECT_EQ(copy[i].value.ui64, data[i].value.ui64) << data[i].name;
+    }
 
     // A link made again under the name: the kstat reads it, from zero.
     netns::ip("link add va type veth peer name vc");

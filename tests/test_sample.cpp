@@ -37,8 +37,8 @@ TEST_F(Sample, LooksUpInOrderAndFillsEveryField) {
     EXPECT_EQ(fake::klog.reads, 1);
     // The 64-bit form of a byte or packet counter is asked for first.
     EXPECT_EQ(fake::klog.stats,
-              (std::vector<std::string>{"rbytes64", "rbytes", "ipackets64", "ipackets", "obytes64", "obytes", "opackets64",
-                                        "opackets", "collisions", "nocanput", "ierrors", "oerrors"}));
+              (std::vector<std::string>{"rbytes64", "rbytes", "ipackets64", "ipackets", "obytes64", "obytes",
+                                        "opackets64", "opackets", "collisions", "nocanput", "ierrors", "oerrors"}));
 }
 
 // A 64-bit statistic is taken whole, the 64-bit form of a counter before
@@ -77,8 +77,8 @@ TEST_F(Sample, ScidNamesCountBytesUnderTheirOwnNames) {
         EXPECT_EQ(r.rbytes, own ? 101U : 1U);
         EXPECT_EQ(r.obytes, own ? 103U : 3U);
         const std::vector<std::string> asked(fake::klog.stats.begin(), fake::klog.stats.begin() + 6);
-        EXPECT_EQ(asked, own ? (std::vector<std::string>{"in_bytes", "ipackets64", "ipackets", "out_bytes", "opackets64",
-                                                         "opackets"})
+        EXPECT_EQ(asked, own ? (std::vector<std::string>{"in_bytes", "ipackets64", "ipackets", "out_bytes",
+                                                         "opackets64", "opackets"})
                              : (std::vector<std::string>{"rbytes64", "rbytes", "ipackets64", "ipackets", "obytes64",
                                                          "obytes"}));
     }

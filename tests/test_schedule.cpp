@@ -85,8 +85,8 @@ TEST_F(Schedule, ChecksOfIntervalAndTimes) {
         int interval, iters;
         bool ok;
     } cases[] = {
-        {1, 0, true},       {5, 3, true},   {INT_MAX, 0, true}, {0, 0, false},
-        {-1, 0, false},     {5, -1, false}, {INT_MIN, 0, false},
+        {1, 0, true},   {5, 3, true},   {INT_MAX, 0, true},  {0, 0, false},
+        {-1, 0, false}, {5, -1, false}, {INT_MIN, 0, false},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.interval << " " << c.iters);

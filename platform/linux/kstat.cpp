@@ -46,12 +46,12 @@ struct statsource {
     unsigned char type;
 };
 constexpr statsource stats[] = {
-    {"rbytes64", RXBYTES, KSTAT_DATA_UINT64},    {"rbytes", RXBYTES, KSTAT_DATA_UINT32},
-    {"ipackets64", RXPACKETS, KSTAT_DATA_UINT64}, {"ipackets", RXPACKETS, KSTAT_DATA_UINT32},
-    {"obytes64", TXBYTES, KSTAT_DATA_UINT64},    {"obytes", TXBYTES, KSTAT_DATA_UINT32},
-    {"opackets64", TXPACKETS, KSTAT_DATA_UINT64}, {"opackets", TXPACKETS, KSTAT_DATA_UINT32},
+    {"rbytes64", RXBYTES, KSTAT_DATA_UINT64},      {"rbytes", RXBYTES, KSTAT_DATA_UINT32},
+    {"ipackets64", RXPACKETS, KSTAT_DATA_UINT64},  {"ipackets", RXPACKETS, KSTAT_DATA_UINT32},
+    {"obytes64", TXBYTES, KSTAT_DATA_UINT64},      {"obytes", TXBYTES, KSTAT_DATA_UINT32},
+    {"opackets64", TXPACKETS, KSTAT_DATA_UINT64},  {"opackets", TXPACKETS, KSTAT_DATA_UINT32},
     {"collisions", COLLISIONS, KSTAT_DATA_UINT32}, {"nocanput", RXDROPS, KSTAT_DATA_UINT32},
-    {"ierrors", RXERRORS, KSTAT_DATA_UINT32},    {"oerrors", TXERRORS, KSTAT_DATA_UINT32},
+    {"ierrors", RXERRORS, KSTAT_DATA_UINT32},      {"oerrors", TXERRORS, KSTAT_DATA_UINT32},
 };
 constexpr unsigned NSTATS = sizeof stats / sizeof stats[0];
 
@@ -80,9 +80,9 @@ struct kspriv {
 };
 
 struct library {
-    int nl;         // rtnetlink socket of the statistics dumps, or -1
-    int dev;        // /proc/net/dev when it is the source, or -1
-    char *text;     // its last text
+    int nl;      // rtnetlink socket of the statistics dumps, or -1
+    int dev;     // /proc/net/dev when it is the source, or -1
+    char *text;  // its last text
     size_t textroom;
     reading now;          // the last reading
     unsigned long epoch;  // its number
@@ -92,7 +92,7 @@ struct library {
     kstat_t *ks;
     kstat_named_t *data;  // NSTATS per kstat
     kspriv *priv;
-    kstat_t **byname;  // the kstats sorted by name
+    kstat_t **byname;    // the kstats sorted by name
     kstat_t *lastfound;  // by the last lookup
 };
 
@@ -113,7 +113,8 @@ bool takestats(const nlmsghdr *nh, void *arg) {
     }
     const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
     auto len = static_cast<int>(nh->nlmsg_len - NLMSG_LENGTH(sizeof *ifsm));
-    const auto *rta = reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(ifsm) + NLMSG_ALIGN(sizeof *ifsm));
+    const auto *rta =
+        reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(ifsm) + NLMSG_ALIGN(sizeof *ifsm));
     for (; RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
         if (rta->rta_type != IFLA_STATS_LINK_64) {
             continue;
@@ -179,8 +180,9 @@ bool readdev(library *lib, size_t *len) {
 // The rows of /proc/net/dev: two heading lines, then one line per link,
 // "name:" and sixteen counters, eight of receiving and eight of sending.
 bool parsedev(const char *p, const char *end, reading *r) {
-    constexpr counter column[16] = {RXBYTES, RXPACKETS, RXERRORS, RXDROPS,   NCOUNTERS, NCOUNTERS, NCOUNTERS, NCOUNTERS,
-                                    TXBYTES, TXPACKETS, TXERRORS, NCOUNTERS, NCOUNTERS, COLLISIONS, NCOUNTERS, NCOUNTERS};
+    constexpr counter column[16] = {RXBYTES,   RXPACKETS,  RXERRORS,  RXDROPS,   NCOUNTERS, NCOUNTERS,
+                                    NCOUNTERS, NCOUNTERS,  TXBYTES,   TXPACKETS, TXERRORS,  NCOUNTERS,
+                                    NCOUNTERS, COLLISIONS, NCOUNTERS, NCOUNTERS};
     for (int skip = 0; skip < 2 && p < end; ++skip) {
         p = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
         p = p ? p + 1 : end;
@@ -296,7 +298,8 @@ bool makechain(library *lib, const rtlinks &t) {
     lib->ks = static_cast<kstat_t *>(calloc(n + 1, sizeof(kstat_t)));
     lib->data = static_cast<kstat_named_t *>(calloc(n * NSTATS + 1, sizeof(kstat_named_t)));
     lib->priv = static_cast<kspriv *>(calloc(n + 1, sizeof(kspriv)));
-    lib->byname = static_cast<kstat_t **>(calloc(n + 1, sizeof(kstat_t *)));
+    // An array of pointers, one a kstat.
+    lib->byname = static_cast<kstat_t **>(calloc(n + 1, sizeof(kstat_t *)));  // NOLINT(bugprone-sizeof-expression)
     if (!lib->ks || !lib->data || !lib->priv || !lib->byname) {
         errno = ENOMEM;
         return false;

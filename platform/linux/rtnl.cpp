@@ -136,7 +136,7 @@ bool rtnl_links(int fd, rtlinks *t) {
     return true;
 }
 
-void rtnl_keep(rtlinks t) {
+void rtnl_keep(const rtlinks &t) {
     free(kept.links);
     kept = t;
 }

@@ -65,7 +65,7 @@ bool rtnl_links(int fd, rtlinks *t);
 // the discovery that follows takes it instead of dumping again, so that a
 // start costs one link dump, not two.  The table passes with its memory;
 // a table is taken once.
-void rtnl_keep(rtlinks t);
+void rtnl_keep(const rtlinks &t);
 bool rtnl_take(rtlinks *t);
 
 #endif

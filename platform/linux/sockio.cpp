@@ -92,7 +92,8 @@ bool ifnames(listing *out) {
     bool ok = fd >= 0 && (rtnl_take(&t) || rtnl_links(fd, &t)) && rtnl_dump(fd, RTM_GETADDR, takeaddr, &ls);
     if (ok) {
         // The address dump keeps the kernel's order within a link.
-        std::stable_sort(ls.items, ls.items + ls.count, [](const label &a, const label &b) { return a.index < b.index; });
+        std::stable_sort(ls.items, ls.items + ls.count,
+                         [](const label &a, const label &b) { return a.index < b.index; });
         const label *l = ls.items;
         const label *end = ls.items + ls.count;
         for (size_t i = 0; ok && i < t.count; ++i) {
@@ -100,9 +101,8 @@ bool ifnames(listing *out) {
             ok = add(out, k.name, k.flags);
             for (; l != end && l->index <= k.index; ++l) {
                 const label *first = ls.items;
-                bool seen = std::any_of(first, l, [l](const label &o) {
-                    return o.index == l->index && strcmp(o.name, l->name) == 0;
-                });
+                bool seen = std::any_of(
+                    first, l, [l](const label &o) { return o.index == l->index && strcmp(o.name, l->name) == 0; });
                 if (ok && l->index == k.index && !seen) {
                     ok = add(out, l->name, k.flags);
                 }
