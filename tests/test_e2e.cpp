@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <string>
@@ -323,8 +324,8 @@ TEST_F(Reports, MoreThanFourGibibytesInAnInterval) {
         biggest = std::max(biggest, bytes);
     }
     const auto truth = static_cast<double>(after.out - before.out);
-    std::cout << "sent " << sent << " bytes of data; the kernel counted " << truth << " bytes out, the reports " << out
-              << ", the most in one interval " << biggest << "\n";
+    std::cout << std::fixed << std::setprecision(1) << "sent " << sent << " bytes of data; the kernel counted " << truth
+              << " bytes out, the reports " << out << ", the most in one interval " << biggest << "\n";
     SCOPED_TRACE(c.out);
     if (truth <= 0x1p33) {
         GTEST_SKIP() << "this machine moved no more than 8 GiB in two intervals of " << secs << " s";
