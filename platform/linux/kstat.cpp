@@ -358,10 +358,13 @@ bool choosesource(library *lib, size_t links) {
 kstat_ctl_t *kstat_open() {
     auto *lib = static_cast<library *>(calloc(1, sizeof(library)));
     auto *kc = static_cast<kstat_ctl_t *>(calloc(1, sizeof(kstat_ctl_t)));
+    if (lib) {
+        lib->nl = -1;
+        lib->dev = -1;
+    }
     rtlinks t{};
     bool ok = lib && kc;
     if (ok) {
-        lib->dev = -1;
         lib->nl = rtnl_socket();
         ok = lib->nl >= 0 && rtnl_links(lib->nl, &t) && choosesource(lib, t.count) && makechain(lib, t);
     } else {
