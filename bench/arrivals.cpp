@@ -1,8 +1,8 @@
 // The times at which reports arrive on standard input: reads a monitor's
 // output, notes the monotonic time at which each report's empty line came,
-// and prints, per report, that time and its gap from the one before, then
-// the phase of the arrivals (their time past the first, modulo the
-// interval) as its spread, and the smallest and largest gaps.
+// and prints the phase of the arrivals (their time past the first, modulo
+// the interval) as its spread, with and without the extreme 1 % at each
+// end, and the smallest and largest gaps between reports.
 //
 //   zorvat2 1 300 | arrivals 1
 #include <time.h>
@@ -46,6 +46,7 @@ int main(int argc, char **argv) {
         (void)fprintf(stderr, "arrivals: fewer than two reports\n");
         return 1;
     }
+    std::vector<double> phase;
     double lo = 1e9;
     double hi = -1e9;
     double mingap = 1e9;
@@ -56,6 +57,7 @@ int main(int argc, char **argv) {
         if (off > interval / 2) {
             off -= interval;
         }
+        phase.push_back(off);
         lo = std::min(lo, off);
         hi = std::max(hi, off);
         if (k > 0) {
@@ -65,5 +67,11 @@ int main(int argc, char **argv) {
     }
     (void)printf("reports %zu; phase spread %.3f ms (%.3f to %.3f ms); gaps %.3f to %.3f ms\n", at.size(),
                  (hi - lo) * 1e3, lo * 1e3, hi * 1e3, mingap * 1e3, maxgap * 1e3);
+    // The band that holds all but the extreme 1 % at each end.
+    std::sort(phase.begin(), phase.end());
+    const size_t cut = phase.size() / 100;
+    (void)printf("phase of 98 %% of reports within %.3f ms (%.3f to %.3f ms)\n",
+                 (phase[phase.size() - 1 - cut] - phase[cut]) * 1e3, phase[cut] * 1e3,
+                 phase[phase.size() - 1 - cut] * 1e3);
     return 0;
 }
