@@ -12,6 +12,7 @@ struct IFinfo {
     char name[32] = {};  // as given, at most 31 characters, NUL-terminated
     IFdata curr;         // the newest sample
     IFdata prev;         // the sample before it
+    int first = 0;       // the first entry of this name: its own index, or an earlier one whose sample it takes
 };
 
 constexpr int IFMAX = 256;  // entries in the table
@@ -25,7 +26,9 @@ extern int IFnumb;  // entries in use, from the first
 // IFNAMEMAX characters, or more than IFMAX names, is a usage error.
 void IFparse(const char *names, const char *cmdname);
 
-// Sample every entry into its curr.
+// Sample every entry into its curr.  A name listed twice is sampled once
+// and its entries take the same sample, so that all of a turn's lines come
+// from one reading of the kernel's counters.
 int IFupdate(kstat_ctl_t *kc);
 
 // Print one report: a line per entry, the empty line, flush.
