@@ -113,6 +113,9 @@ bool writefailed;  // a report of this run could not be written
 // rest; an output that takes no more for now (a non-blocking pipe whose
 // reader is slow) is waited for; a signal retries.  Any other failure
 // loses what is left of the text, and the first of the run is reported.
+// A reader that is gone never comes back: with SIGPIPE ignored, as
+// services often start, the run ends as the signal would have ended it,
+// but with its message and status 1.
 void writeout(const char *text, size_t len) {
     while (len > 0) {
         ssize_t n = write(STDOUT_FILENO, text, len);
@@ -123,9 +126,13 @@ void writeout(const char *text, size_t len) {
             pollfd out{STDOUT_FILENO, POLLOUT, 0};
             (void)poll(&out, 1, -1);
         } else if (errno != EINTR) {
+            const int err = errno;
             if (!writefailed) {
                 writefailed = true;
                 perror("write error");
+            }
+            if (err == EPIPE) {
+                exit(1);
             }
             return;
         }

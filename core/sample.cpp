@@ -6,12 +6,29 @@
 
 namespace {
 
+// The statistics' names, as the writable text that the library's calls
+// take.
+char rbytes64[] = "rbytes64";
+char rbytes[] = "rbytes";
+char inbytes[] = "in_bytes";
+char ipackets64[] = "ipackets64";
+char ipackets[] = "ipackets";
+char obytes64[] = "obytes64";
+char obytes[] = "obytes";
+char outbytes[] = "out_bytes";
+char opackets64[] = "opackets64";
+char opackets[] = "opackets";
+char collisions[] = "collisions";
+char nocanput[] = "nocanput";
+char ierrors[] = "ierrors";
+char oerrors[] = "oerrors";
+
 // Store the statistic `name` of the kstat into counter c of rec: a
 // 64-bit statistic whole, a 32-bit one with the counter's narrow bit set,
 // NOSTAT when the kstat lacks it.  With name64 the 64-bit form of the
 // statistic is looked up first: drivers publish both, and the 32-bit one
 // wraps in seconds on a fast link.
-void stat(kstat_t *ksp, const char *name64, const char *name, ifdata *rec, counter c) {
+void stat(kstat_t *ksp, char *name64, char *name, ifdata *rec, counter c) {
     const kstat_named_t *np = nullptr;
     if (name64) {
         np = static_cast<const kstat_named_t *>(kstat_data_lookup(ksp, name64));
@@ -31,7 +48,7 @@ void stat(kstat_t *ksp, const char *name64, const char *name, ifdata *rec, count
 
 }  // namespace
 
-void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec) {
+void ifsample(kstat_ctl_t *kc, char *name, ifdata *rec) {
     kstat_t *ksp = kstat_lookup(kc, nullptr, -1, name);
     if (!ksp) {
         rec->obytes = NOSTAT;
@@ -40,26 +57,17 @@ void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec) {
         rec->ipackets = NOSTAT;
         return;
     }
-    // A failed read leaves the data of the last good one.
+    // Whatever the read leaves, the lookups take.
     (void)kstat_read(kc, ksp, nullptr);
 
-    const char *inbytes = "rbytes";
-    const char *inbytes64 = "rbytes64";
-    const char *outbytes = "obytes";
-    const char *outbytes64 = "obytes64";
-    // The scid interfaces count their bytes under other names.
-    if (revision.scidrule && strncmp(name, "scid", 4) == 0) {
-        inbytes = "in_bytes";
-        outbytes = "out_bytes";
-        inbytes64 = nullptr;
-        outbytes64 = nullptr;
-    }
-    stat(ksp, inbytes64, inbytes, rec, RBYTES);
-    stat(ksp, "ipackets64", "ipackets", rec, IPACKETS);
-    stat(ksp, outbytes64, outbytes, rec, OBYTES);
-    stat(ksp, "opackets64", "opackets", rec, OPACKETS);
-    stat(ksp, nullptr, "collisions", rec, COLLISIONS);
-    stat(ksp, nullptr, "nocanput", rec, NOCANPUT);
-    stat(ksp, nullptr, "ierrors", rec, IERRORS);
-    stat(ksp, nullptr, "oerrors", rec, OERRORS);
+    // The scid interfaces count their bytes under other names, 32 bits wide.
+    const bool scid = revision.scidrule && strncmp(name, "scid", 4) == 0;
+    stat(ksp, scid ? nullptr : rbytes64, scid ? inbytes : rbytes, rec, RBYTES);
+    stat(ksp, ipackets64, ipackets, rec, IPACKETS);
+    stat(ksp, scid ? nullptr : obytes64, scid ? outbytes : obytes, rec, OBYTES);
+    stat(ksp, opackets64, opackets, rec, OPACKETS);
+    stat(ksp, nullptr, collisions, rec, COLLISIONS);
+    stat(ksp, nullptr, nocanput, rec, NOCANPUT);
+    stat(ksp, nullptr, ierrors, rec, IERRORS);
+    stat(ksp, nullptr, oerrors, rec, OERRORS);
 }

@@ -61,8 +61,10 @@ void pbanner();
 // Sample the interface named name into rec: the four byte and packet
 // counters become NOSTAT when no kstat bears the name (the other four are
 // left alone), a single counter becomes NOSTAT when its statistic is
-// missing.  Cannot fail.
-void ifsample(kstat_ctl_t *kc, const char *name, ifdata *rec);
+// missing.  A walk samples each interface once: the kstat library makes a
+// reading of the kernel's counters when a kstat is read a second time.
+// Cannot fail.
+void ifsample(kstat_ctl_t *kc, char *name, ifdata *rec);
 
 // Reports.
 
@@ -80,7 +82,8 @@ void putreport(const char *text, size_t len);
 // End a report: the empty line, then the whole report goes out in one
 // write, continued after a partial one and after a wait while the output
 // takes no more.  The first failed write of a run is reported at once
-// ("write error: " and the reason); the run goes on.
+// ("write error: " and the reason) and the run goes on, except when the
+// reader is gone (EPIPE): then the run ends at once, with status 1.
 void endreport();
 
 // The exit status of a run that did all its turns: 0, or 1 when a report

@@ -1,41 +1,38 @@
-// Kernel statistics: the kstat calls and records that the monitors use.
+// Kernel statistics: the kstat library's calls and records that the
+// measurement core uses, declared as the system's <kstat.h> declares them.
 //
-// On Solaris these come from <kstat.h> and libkstat.  This header declares
-// the part of them that the measurement core calls, with the same names,
-// records and signatures, and each platform's folder (platform/linux/)
-// supplies them; the core includes only this header.  Built against the
-// operating system's own <kstat.h> the core would need the include changed
-// and nothing else: it uses no call or field that Solaris lacks.
-//
-// On Linux each network link that exists when kstat_open() is called is
-// one kstat of module "link" whose name is the link name; its named
-// statistics are "rbytes", "ipackets", "obytes", "opackets", "ierrors",
-// "oerrors", "collisions" and "nocanput", 32-bit counters (the low half of
-// the kernel's 64-bit ones), and "rbytes64", "ipackets64", "obytes64" and
-// "opackets64", the kernel's counters whole.
+// A system that has the library builds the core against its own header;
+// elsewhere the folder of platform/ that the build chooses supplies these
+// calls, under these declarations.  The core calls nothing and reads no
+// field that the system's header lacks, and passes every name as the
+// writable text the system's calls take.
 #ifndef ZORVAT_PLATFORM_KSTAT_H
 #define ZORVAT_PLATFORM_KSTAT_H
 
+#if defined(__sun)
+#include <kstat.h>
+#else
+
+#include <cstddef>
 #include <cstdint>
-#include <ctime>
 
-using kid_t = int;  // kstat chain identifier
-using hrtime_t = int64_t;
+typedef int kid_t;  // kstat chain identifier
+typedef int64_t hrtime_t;
 
-constexpr int KSTAT_STRLEN = 31;
+#define KSTAT_STRLEN 31
 
 // ks_type
-constexpr unsigned char KSTAT_TYPE_RAW = 0;
-constexpr unsigned char KSTAT_TYPE_NAMED = 1;
+#define KSTAT_TYPE_RAW 0
+#define KSTAT_TYPE_NAMED 1
 
 // kstat_named_t data_type
-constexpr unsigned char KSTAT_DATA_CHAR = 0;
-constexpr unsigned char KSTAT_DATA_INT32 = 1;
-constexpr unsigned char KSTAT_DATA_UINT32 = 2;
-constexpr unsigned char KSTAT_DATA_INT64 = 3;
-constexpr unsigned char KSTAT_DATA_UINT64 = 4;
+#define KSTAT_DATA_CHAR 0
+#define KSTAT_DATA_INT32 1
+#define KSTAT_DATA_UINT32 2
+#define KSTAT_DATA_INT64 3
+#define KSTAT_DATA_UINT64 4
 
-struct kstat_named_t {
+typedef struct kstat_named {
     char name[KSTAT_STRLEN];
     unsigned char data_type;
     union {
@@ -54,11 +51,11 @@ struct kstat_named_t {
         long l;
         unsigned long ul;
     } value;
-};
+} kstat_named_t;
 
-struct kstat_t {
-    hrtime_t ks_crtime;
-    kstat_t *ks_next;  // next kstat in the chain
+typedef struct kstat {
+    hrtime_t ks_crtime;     // when the kstat was made
+    struct kstat *ks_next;  // next kstat in the chain
     kid_t ks_kid;
     char ks_module[KSTAT_STRLEN];
     unsigned char ks_resv;
@@ -71,33 +68,38 @@ struct kstat_t {
     unsigned int ks_ndata;
     size_t ks_data_size;
     hrtime_t ks_snaptime;  // when ks_data was last brought up to date
-    void *ks_private;      // private to the library
-};
+    int (*ks_update)(struct kstat *, int);
+    void *ks_private;  // the provider's
+    int (*ks_snapshot)(struct kstat *, void *, int);
+    void *ks_lock;
+} kstat_t;
 
-struct kstat_ctl_t {
+typedef struct kstat_ctl {
     kid_t kc_chain_id;
     kstat_t *kc_chain;  // first kstat of the chain
-    int kc_kd;
-    void *kc_private;  // private to the library: the name index
-};
+    int kc_kd;          // descriptor the statistics are read through
+} kstat_ctl_t;
 
-// Open the statistics: one kstat per network link present now.  The chain
-// is never refreshed.  Returns null with errno set when the kernel's
-// counters cannot be read.
+// Open the kstat chain: a kstat for every statistics set the system has
+// now.  The chain is not brought up to date afterwards unless asked, which
+// the monitors never do.  Null, with errno set, when the statistics can't
+// be opened.
 kstat_ctl_t *kstat_open();
 
-// First kstat of the chain that matches: a null module and an instance of
-// -1 match any.  Null, with errno ENOENT, when none does.
-kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name);
+// The first kstat of the chain that matches; a null module and an
+// instance of -1 match any.  Null, with errno ENOENT, when none does.
+kstat_t *kstat_lookup(kstat_ctl_t *kc, char *ks_module, int ks_instance, char *ks_name);
 
-// Bring the kstat's data up to date from the live counters, and when buf
-// is not null copy them into it too.  Returns the chain id, or -1 with
-// errno set when the link is gone or its counters can't be read; its data
-// are then left as they were.  Before its first good read a kstat has no
-// data (ks_data is null).
+// Bring the kstat's data up to date and, when buf is not null, copy them
+// into it.  The chain id, or -1 with errno set when they can't be read
+// (ENXIO: what the kstat counts is gone).  What the data hold after a
+// failed read is the library's affair.
 kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf);
 
-// The named statistic of a named kstat, or null with errno ENOENT.
-void *kstat_data_lookup(kstat_t *ksp, const char *name);
+// The named statistic of the kstat's data, or null with errno ENOENT when
+// they hold none of that name (or the kstat has no data).
+void *kstat_data_lookup(kstat_t *ksp, char *name);
+
+#endif
 
 #endif

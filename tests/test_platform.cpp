@@ -1,25 +1,23 @@
 // The platform layer against the real kernel, in private network
 // namespaces: kstat from the kernel's link counters, and the interface
-// requests of discovery.
+// requests of discovery.  Built twice: with the counters from the
+// statistics dump, and from /proc/net/dev only.
 #include <fcntl.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/kstat.h"
@@ -42,69 +40,63 @@ kstat_ctl_t *openkc() {
     return kc;
 }
 
+kstat_t *find(kstat_ctl_t *kc, string name, string module = {}, int instance = -1) {
+    return kstat_lookup(kc, module.empty() ? nullptr : module.data(), instance, name.data());
+}
+
 strings chainnames(const kstat_ctl_t *kc) {
     strings names;
     for (const kstat_t *k = kc->kc_chain; k; k = k->ks_next) {
         names.emplace_back(k->ks_name);
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
-strings sorted(strings v) {
-    std::sort(v.begin(), v.end());
-    return v;
+// Whether the counters come from the statistics dump (a socket), not from
+// /proc/net/dev: so in the default build, unless an emulator refuses the
+// dump.
+bool fromdump(const kstat_ctl_t *kc) {
+    struct stat st {};
+    return fstat(kc->kc_kd, &st) == 0 && S_ISSOCK(st.st_mode);
 }
 
-// The kernel's sixteen counters of every link, read here independently of
-// the library: 8 receive columns, then 8 transmit columns.
-using devcounters = std::array<unsigned long long, 16>;
-std::map<string, devcounters> procnetdev() {
-    std::ifstream in("/proc/net/dev");
-    std::map<string, devcounters> links;
-    string line;
-    std::getline(in, line);
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        auto colon = line.find(':');
-        if (colon == string::npos) {
-            continue;
-        }
-        string name = line.substr(0, colon);
-        name.erase(0, name.find_first_not_of(' '));
-        std::istringstream fields(line.substr(colon + 1));
-        devcounters c{};
-        for (auto &v : c) {
-            fields >> v;
-        }
-        links[name] = c;
-    }
-    return links;
-}
-
-// Each statistic and the /proc/net/dev column it stands for; the first
-// eight are 32 bits wide, the rest the kernel's whole counters.
+// Each statistic and the column of /proc/net/dev it stands for; the first
+// eight are 32 bits wide, the rest the kernel's counters whole.
 struct statcolumn {
     const char *stat;
-    int column;
+    size_t column;
 };
 constexpr statcolumn statcolumns[] = {
     {"rbytes", 0},   {"ipackets", 1},   {"ierrors", 2},  {"nocanput", 3},     // rx bytes, packets, errs, drop
     {"obytes", 8},   {"opackets", 9},   {"oerrors", 10}, {"collisions", 13},  // tx bytes, packets, errs, colls
     {"rbytes64", 0}, {"ipackets64", 1}, {"obytes64", 8}, {"opackets64", 9},
 };
+using statvalues = std::array<uint64_t, std::size(statcolumns)>;
 
-uint64_t statof(kstat_t *ksp, const char *stat) {
-    const auto *np = static_cast<const kstat_named_t *>(kstat_data_lookup(ksp, stat));
+uint64_t statof(kstat_t *ksp, string stat) {
+    const auto *np = static_cast<const kstat_named_t *>(kstat_data_lookup(ksp, stat.data()));
     if (!np) {
-        throw std::runtime_error(string("no statistic ") + stat + " in " + ksp->ks_name);
+        throw std::runtime_error("no statistic " + stat + " in " + ksp->ks_name);
     }
     return np->data_type == KSTAT_DATA_UINT64 ? np->value.ui64 : np->value.ui32;
 }
 
-std::array<uint64_t, 8> allstats(kstat_t *ksp) {
-    std::array<uint64_t, 8> v{};
+statvalues allstats(kstat_t *ksp) {
+    statvalues v{};
     for (size_t i = 0; i < v.size(); ++i) {
         v[i] = statof(ksp, statcolumns[i].stat);
+    }
+    return v;
+}
+
+// What the kernel counts for the link now, as the statistics show it.
+statvalues kernelstats(const string &link) {
+    const auto dev = netns::devcounters(link);
+    statvalues v{};
+    for (size_t i = 0; i < v.size(); ++i) {
+        const uint64_t c = dev[statcolumns[i].column];
+        v[i] = i < 8 ? static_cast<uint32_t>(c) : c;
     }
     return v;
 }
@@ -143,131 +135,203 @@ void sendunclaimed(const string &from, const string &tomac, int count) {
 
 // ---- kstat ----
 
-TEST(Kstat, FreshNamespaceHasOnlyLoopback) {
-    ZV_ENTER_NETNS_OR_SKIP();
-    kstat_ctl_t *kc = openkc();
-    EXPECT_EQ(chainnames(kc), strings{"lo"});
-}
-
 TEST(Kstat, OneKstatPerLinkPresentAtOpenNamedByTheLink) {
     ZV_ENTER_NETNS_OR_SKIP();
+    kstat_ctl_t *fresh = openkc();
+    EXPECT_EQ(chainnames(fresh), strings{"lo"});
+
     netns::vethpair();
     kstat_ctl_t *kc = openkc();
-    // Made after the open: the chain is never refreshed.
+    // Made after the open: the chain is never brought up to date.
     netns::ip("link add vc type veth peer name vd");
-
-    EXPECT_EQ(sorted(chainnames(kc)), (strings{"lo", "va", "vb"}));
+    EXPECT_EQ(chainnames(kc), (strings{"lo", "va", "vb"}));
     for (const char *name : {"lo", "va", "vb"}) {
         SCOPED_TRACE(name);
-        kstat_t *ksp = kstat_lookup(kc, nullptr, -1, name);
+        kstat_t *ksp = find(kc, name);
         ASSERT_NE(ksp, nullptr);
         EXPECT_STREQ(ksp->ks_name, name);
         EXPECT_GE(kstat_read(kc, ksp, nullptr), 0);
     }
     for (const char *name : {"vc", "vd", "nosuch", "v", "vab", "lo:1", ""}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(kstat_lookup(kc, nullptr, -1, name), nullptr);
+        EXPECT_EQ(find(kc, name), nullptr);
     }
+    kstat_t *lo = find(kc, "lo");
+    EXPECT_EQ(find(kc, "lo", "link"), lo);
+    EXPECT_EQ(find(kc, "lo", "link", 0), lo);
+    EXPECT_EQ(find(kc, "lo", "disk"), nullptr);
+    EXPECT_EQ(find(kc, "lo", {}, 1), nullptr);
+    // No data before the first read.
+    kstat_t *unread = find(fresh, "lo");
+    EXPECT_EQ(unread->ks_data, nullptr);
+    EXPECT_EQ(kstat_data_lookup(unread, std::string("rbytes").data()), nullptr);
 }
 
-TEST(Kstat, StatisticsEqualTheKernelCountersAfterTraffic) {
+// A reading is made by the first read after the open, and then by the
+// read of a kstat that the current reading has served already; the other
+// reads are served from the current reading.
+TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
     ZV_ENTER_NETNS_OR_SKIP();
     netns::ip("link set lo up");
     netns::wiredpair();
     const string vbmac = netns::macaddress("vb");
-
     auto traffic = [&](int round) {
         netns::sendudp("10.9.0.1", "10.9.0.2", 7 + round, 300);
         netns::sendudp("127.0.0.1", "127.0.0.1", 3 + round, 100);
         sendunclaimed("va", vbmac, 4 + round);
     };
-    auto compare = [](kstat_ctl_t *kc) {
-        for (const char *name : {"lo", "va", "vb"}) {
-            SCOPED_TRACE(name);
-            kstat_t *ksp = kstat_lookup(kc, nullptr, -1, name);
-            ASSERT_NE(ksp, nullptr);
-            ASSERT_GE(kstat_read(kc, ksp, nullptr), 0);
-            const devcounters kernel = procnetdev().at(name);
-            for (size_t i = 0; i < std::size(statcolumns); ++i) {
-                const statcolumn &sc = statcolumns[i];
-                const auto v = kernel[static_cast<size_t>(sc.column)];
-                EXPECT_EQ(statof(ksp, sc.stat), i < 8 ? static_cast<uint32_t>(v) : v) << sc.stat;
-            }
+    kstat_ctl_t *kc = openkc();
+    kstat_t *lo = find(kc, "lo");
+    kstat_t *va = find(kc, "va");
+    kstat_t *vb = find(kc, "vb");
+    ASSERT_TRUE(lo && va && vb);
+
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        // Traffic after the open and between the rounds shows in the
+        // round's reads, every statistic from its own kernel counter.
+        traffic(round);
+        for (kstat_t *k : {lo, va, vb}) {
+            ASSERT_GE(kstat_read(kc, k, nullptr), 0) << k->ks_name;
+            EXPECT_EQ(allstats(k), kernelstats(k->ks_name)) << k->ks_name;
         }
-    };
+    }
+    // The traffic made the counters differ, so a statistic read from the
+    // wrong column shows.
+    EXPECT_EQ(netns::devcounters("vb")[3], 4u + 5u);  // unclaimed frames dropped
+    EXPECT_NE(netns::devcounters("va")[8], netns::devcounters("va")[9]);
 
-    traffic(0);
-    kstat_ctl_t *kc = openkc();
-    compare(kc);
-    // The traffic made the counters differ, so a statistic read from
-    // the wrong column shows.
-    const auto kernel = procnetdev();
-    EXPECT_EQ(kernel.at("vb")[3], 4u);  // unclaimed frames dropped
-    EXPECT_NE(kernel.at("va")[8], kernel.at("va")[9]);
-
-    // Later reads follow the kernel: each kstat read again begins a new
-    // walk over the links, with a new reading.
-    traffic(1);
-    compare(kc);
-    EXPECT_EQ(procnetdev().at("vb")[3], 4u + 5u);
-}
-
-TEST(Kstat, ReadOfADeletedLinkFailsAndKeepsItsData) {
-    ZV_ENTER_NETNS_OR_SKIP();
-    netns::ip("link set lo up");
-    netns::wiredpair();
-    netns::sendudp("10.9.0.1", "10.9.0.2", 5, 200);
-
-    kstat_ctl_t *kc = openkc();
-    kstat_t *va = kstat_lookup(kc, nullptr, -1, "va");
-    kstat_t *lo = kstat_lookup(kc, nullptr, -1, "lo");
-    ASSERT_NE(va, nullptr);
-    ASSERT_NE(lo, nullptr);
+    // Read again, lo begins a reading; va, not yet served by it, comes
+    // from it, without the traffic sent since.
+    const statvalues before = kernelstats("va");
+    ASSERT_GE(kstat_read(kc, lo, nullptr), 0);
+    traffic(2);
     ASSERT_GE(kstat_read(kc, va, nullptr), 0);
-    const auto before = allstats(va);
-    ASSERT_NE(before[4], 0u);  // obytes
-
-    netns::ip("link del va");
-    netns::sendudp("127.0.0.1", "127.0.0.1", 6, 50);
-
-    EXPECT_EQ(kstat_read(kc, va, nullptr), -1);
     EXPECT_EQ(allstats(va), before);
-    // Still in the chain: the chain is never refreshed.
-    EXPECT_EQ(kstat_lookup(kc, nullptr, -1, "va"), va);
+    ASSERT_GE(kstat_read(kc, va, nullptr), 0);
+    EXPECT_EQ(allstats(va), kernelstats("va"));
 
-    // The other links still read, and read the kernel as it is now; what
-    // a read brings in can be copied out too.
-    std::array<kstat_named_t, 12> copy{};
+    // What a read brings in can be copied out too.
+    std::array<kstat_named_t, std::size(statcolumns)> copy{};
     ASSERT_GE(kstat_read(kc, lo, copy.data()), 0);
-    const devcounters kernel = procnetdev().at("lo");
-    EXPECT_EQ(statof(lo, "opackets"), static_cast<uint32_t>(kernel[9]));
-    EXPECT_EQ(statof(lo, "obytes"), static_cast<uint32_t>(kernel[8]));
-    EXPECT_GE(statof(lo, "opackets"), 6u);
     ASSERT_EQ(lo->ks_data_size, sizeof copy);
     const auto *data = static_cast<const kstat_named_t *>(lo->ks_data);
     for (size_t i = 0; i < copy.size(); ++i) {
         EXPECT_STREQ(copy[i].name, data[i].name);
         EXPECT_EQ(copy[i].value.ui64, data[i].value.ui64) << data[i].name;
     }
-
-    // A link made again under the name: the kstat reads it, from zero.
-    netns::ip("link add va type veth peer name vc");
-    ASSERT_GE(kstat_read(kc, va, nullptr), 0);
-    EXPECT_EQ(allstats(va), (std::array<uint64_t, 8>{}));
 }
 
-TEST(Kstat, LookupByModuleAndInstance) {
+// A kstat is the link that bears its name, whatever becomes of the link
+// it was made for: when no link bears it, its reads fail and keep its data;
+// it never reads the counters of the link that took its index.  A name
+// that passes to another link begins again from zero where the counters
+// come from the statistics dump; /proc/net/dev shows that link's counters
+// under the name at once.
+TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
+    ZV_ENTER_NETNS_OR_SKIP();
+    netns::ip("link set lo up");
+    netns::wiredpair();  // va index 10, vb 11
+    netns::sendudp("10.9.0.1", "10.9.0.2", 5, 200);
+    kstat_ctl_t *kc = openkc();
+    kstat_t *va = find(kc, "va");
+    ASSERT_NE(va, nullptr);
+    ASSERT_GE(kstat_read(kc, va, nullptr), 0);
+    const bool dump = fromdump(kc);
+
+    enum data { KEPT, ZERO, KERNEL };
+    const struct {
+        strings commands;  // ip commands; "send A B" sends frames from A to B
+        data fromdump;     // what va's statistics then hold
+        data fromprocfs;
+    } steps[] = {
+        {{"link del va"}, KEPT, KEPT},
+        // Another link takes va's index, and traffic.
+        {{"link add vx index 10 type veth peer name vy", "link set vx up", "link set vy up", "send vx vy",
+          "link set vx down"},
+         KEPT,
+         KEPT},
+        // ... and then va's name.
+        {{"link set vx name va"}, ZERO, KERNEL},
+        {{}, KERNEL, KERNEL},
+        // Renamed away, and a new link under the name.
+        {{"link set va name vold", "link add va index 20 type veth peer name vz"}, ZERO, KERNEL},
+        {{}, KERNEL, KERNEL},
+    };
+    for (const auto &s : steps) {
+        std::ostringstream what;
+        for (const string &c : s.commands) {
+            what << c << "; ";
+        }
+        SCOPED_TRACE(what.str());
+        for (const string &c : s.commands) {
+            if (c.rfind("send ", 0) == 0) {
+                sendunclaimed(c.substr(5, 2), netns::macaddress(c.substr(8, 2)), 6);
+            } else {
+                netns::ip(c);
+            }
+        }
+        const statvalues was = allstats(va);
+        const data expect = dump ? s.fromdump : s.fromprocfs;
+        if (expect == KEPT) {
+            EXPECT_EQ(kstat_read(kc, va, nullptr), -1);
+            EXPECT_EQ(errno, ENXIO);
+            EXPECT_EQ(allstats(va), was);
+        } else {
+            ASSERT_GE(kstat_read(kc, va, nullptr), 0);
+            EXPECT_EQ(allstats(va), expect == ZERO ? statvalues{} : kernelstats("va"));
+        }
+        EXPECT_EQ(find(kc, "va"), va);
+    }
+    // The link that has va's first index carried traffic.
+    EXPECT_NE(netns::devcounters("vold")[9], 0u);
+}
+
+// A reading that the kernel refuses leaves the kstats it serves without
+// data: their statistics are not available.
+TEST(Kstat, AReadingRefusedLeavesNoData) {
     ZV_ENTER_NETNS_OR_SKIP();
     kstat_ctl_t *kc = openkc();
-    kstat_t *lo = kstat_lookup(kc, nullptr, -1, "lo");
-    ASSERT_NE(lo, nullptr);
-    EXPECT_EQ(kstat_lookup(kc, "link", -1, "lo"), lo);
-    EXPECT_EQ(kstat_lookup(kc, "link", 0, "lo"), lo);
-    EXPECT_EQ(kstat_lookup(kc, "disk", -1, "lo"), nullptr);
-    EXPECT_EQ(kstat_lookup(kc, nullptr, 1, "lo"), nullptr);
-    // No data before the first read.
-    EXPECT_EQ(lo->ks_data, nullptr);
-    EXPECT_EQ(kstat_data_lookup(lo, "rbytes"), nullptr);
+    kstat_t *lo = find(kc, "lo");
+    ASSERT_GE(kstat_read(kc, lo, nullptr), 0);
+    ASSERT_NE(kstat_data_lookup(lo, std::string("rbytes64").data()), nullptr);
+    // Its descriptor made a folder: neither dump nor text can be read.
+    const int folder = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    ASSERT_GE(dup2(folder, kc->kc_kd), 0);
+    close(folder);
+    EXPECT_EQ(kstat_read(kc, lo, nullptr), -1);
+    EXPECT_EQ(kstat_data_lookup(lo, std::string("rbytes64").data()), nullptr);
+}
+
+// A link with the most alternative names the kernel takes: the kernel
+// tells of it in a message of more than 64 KiB, received whole.
+TEST(Kstat, LinkOfAMessageOver64KiB) {
+    ZV_ENTER_NETNS_OR_SKIP();
+    netns::ip("link add big type veth peer name small");
+    string batch;
+    for (int i = 0; i < 496; ++i) {
+        char alt[128];
+        snprintf(alt, sizeof alt, "a%03d%0123d", i, 0);
+        batch.append("link property add dev big altname ").append(alt).append("\n");
+    }
+    netns::ipbatch(batch);
+    kstat_ctl_t *kc = openkc();
+    EXPECT_EQ(chainnames(kc), (strings{"big", "lo", "small"}));
+    kstat_t *big = find(kc, "big");
+    ASSERT_NE(big, nullptr);
+    EXPECT_GE(kstat_read(kc, big, nullptr), 0);
+
+    const int sd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(sd, 0);
+    std::vector<ifreq> buf(8);
+    ifconf ifc{};
+    ifc.ifc_len = static_cast<int>(buf.size() * sizeof(ifreq));
+    ifc.ifc_req = buf.data();
+    ASSERT_EQ(ioctl(sd, SIOCGIFCONF, &ifc), 0) << strerror(errno);
+    ASSERT_EQ(ifc.ifc_len, static_cast<int>(3 * sizeof(ifreq)));
+    EXPECT_TRUE(strcmp(buf[1].ifr_name, "big") == 0 || strcmp(buf[2].ifr_name, "big") == 0);
+    close(sd);
 }
 
 // ---- interface requests ----

@@ -22,8 +22,8 @@ class Sample : public testing::Test {
         fake::kreset();
         kc = kstat_open();
     }
-    ifdata sample(const char *name, ifdata rec = {10, 20, 30, 40, 50, 60, 70, 80}) {
-        ifsample(kc, name, &rec);
+    ifdata sample(std::string name, ifdata rec = {10, 20, 30, 40, 50, 60, 70, 80}) {
+        ifsample(kc, name.data(), &rec);
         return rec;
     }
     kstat_ctl_t *kc = nullptr;

@@ -1,27 +1,41 @@
 // The Linux stand-in for the kstat library.
 //
-// kstat_open makes one kstat of module "link" per link of the kernel's
-// link table, named by the link and tied to its index.  Its statistics are
-// the link's counters, 32 bits wide under the names the operating
-// system's network drivers use, and whole under the names ending in 64 for
-// bytes and packets.
+// The chain.  kstat_open makes a kstat of module "link" and class "net" for
+// each link of the kernel's link table, named as the link; the chain is
+// never brought up to date, so a link made later has no kstat.  A kstat has
+// twelve statistics: "rbytes64", "ipackets64", "obytes64" and "opackets64",
+// the kernel's byte and packet counters whole; "collisions", "nocanput"
+// (the received packets dropped), "ierrors" and "oerrors"; and "rbytes",
+// "ipackets", "obytes" and "opackets", the low 32 bits of the byte and
+// packet counters, under the names the operating system's network drivers
+// use.  Its data are made at its first good read.
 //
-// The counters of all links are read in one go, a reading: an rtnetlink
-// dump of the 64-bit link statistics (RTM_GETSTATS) or, where the kernel
-// or an emulator refuses that dump, the text of /proc/net/dev; the source
-// is chosen once, at open.  A monitor's walk reads each of its kstats once,
-// so a kstat read a second time from the same reading means that the next
-// walk has begun, and a new reading is made then.  A reading needs no
-// memory once the first ones have sized their tables, and no call per link.
+// Readings.  The counters of all links are read together (counters.h).  A
+// reading is made by the first kstat_read after kstat_open, and by every
+// kstat_read of a kstat that the current reading has served already; every
+// other kstat_read is served from the current reading.  A monitor that
+// reads each of its kstats once a turn so has all the figures of a turn
+// from one reading made in that turn, at the cost of one.  A reading keeps
+// the counters of the chain's links only, in room made at open, so it needs
+// no memory.  When a reading fails (the kernel refuses the dump), every
+// read it serves fails and leaves its kstat without data: the statistics
+// are not available, rather than old ones passed off as new.
 //
-// Nothing here throws: a reading that finds no memory fails like one that
-// the kernel refuses, and every kstat keeps the data of its last good read.
+// A kstat is the link that bears its name.  The index of that link is kept
+// with the kstat, to find its counters in the statistics dump, and is
+// brought up to date at every reading from the kernel's link announcements
+// (links.h), which cost nothing while no link changes.  A kstat whose name
+// no link bears any more (deleted, renamed, moved to another namespace)
+// fails its reads with ENXIO and keeps its data.  One whose name has passed
+// to another link begins again: its counters are zero in the reading that
+// learns of it, and the new link's from the next.  It never reads another
+// link's counters under its name.  When announcements were lost, every
+// kstat's link is looked up by name once.  /proc/net/dev names the links
+// itself.
 #include "platform/kstat.h"
 
-#include <fcntl.h>
-#include <linux/if_link.h>
-#include <linux/rtnetlink.h>
 #include <net/if.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,230 +43,191 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
+#include <type_traits>
 
-#include "platform/linux/rtnl.h"
+#include "platform/linux/counters.h"
+#include "platform/linux/links.h"
 
 namespace {
 
-// The kernel's counters that the statistics come from.
-enum counter { RXBYTES, RXPACKETS, RXERRORS, RXDROPS, TXBYTES, TXPACKETS, TXERRORS, COLLISIONS, NCOUNTERS };
-
-// Each kstat's statistics, in the order the monitors ask for them: the 64-bit
-// form of a counter before the 32-bit one.  "nocanput" is the receive drop
-// count, the packets the kernel could not hand on.
-struct statsource {
+// The statistics of a kstat, and the counter each comes from: the 64-bit
+// ones first, in the order monitors ask for them, then the 32-bit forms.
+struct statistic {
     const char *name;
-    counter from;
-    unsigned char type;
+    uint64_t linkcounters::*from;
+    bool wide;
 };
-constexpr statsource stats[] = {
-    {"rbytes64", RXBYTES, KSTAT_DATA_UINT64},      {"rbytes", RXBYTES, KSTAT_DATA_UINT32},
-    {"ipackets64", RXPACKETS, KSTAT_DATA_UINT64},  {"ipackets", RXPACKETS, KSTAT_DATA_UINT32},
-    {"obytes64", TXBYTES, KSTAT_DATA_UINT64},      {"obytes", TXBYTES, KSTAT_DATA_UINT32},
-    {"opackets64", TXPACKETS, KSTAT_DATA_UINT64},  {"opackets", TXPACKETS, KSTAT_DATA_UINT32},
-    {"collisions", COLLISIONS, KSTAT_DATA_UINT32}, {"nocanput", RXDROPS, KSTAT_DATA_UINT32},
-    {"ierrors", RXERRORS, KSTAT_DATA_UINT32},      {"oerrors", TXERRORS, KSTAT_DATA_UINT32},
+constexpr statistic stats[] = {
+    {"rbytes64", &linkcounters::rxbytes, true},       {"ipackets64", &linkcounters::rxpackets, true},
+    {"obytes64", &linkcounters::txbytes, true},       {"opackets64", &linkcounters::txpackets, true},
+    {"collisions", &linkcounters::collisions, false}, {"nocanput", &linkcounters::rxdrops, false},
+    {"ierrors", &linkcounters::rxerrors, false},      {"oerrors", &linkcounters::txerrors, false},
+    {"rbytes", &linkcounters::rxbytes, false},        {"ipackets", &linkcounters::rxpackets, false},
+    {"obytes", &linkcounters::txbytes, false},        {"opackets", &linkcounters::txpackets, false},
 };
-constexpr unsigned NSTATS = sizeof stats / sizeof stats[0];
+constexpr unsigned NSTATS = std::size(stats);
 
-// One link's counters in a reading, found by its index (statistics dump)
-// or by its name (/proc/net/dev).
-struct row {
-    int index;
-    char name[IFNAMSIZ];
-    uint64_t c[NCOUNTERS];
-};
-
-// The rows of one reading; the tables keep their room from one reading to
-// the next.
-struct reading {
-    row *rows;
-    size_t count;
-    size_t room;
-};
-
-// Per kstat: the link's index, where its row stood in the last reading,
-// and the number of the reading it was last read from.
-struct kspriv {
-    int index;
-    size_t hint;
-    unsigned long epoch;
+// What the library keeps of a kstat (its ks_private).
+struct kslink {
+    int index;              // of the link that bears the kstat's name; 0: none does
+    unsigned long served;   // the reading that last served the kstat
+    unsigned long counted;  // the reading that holds its counters in c
+    unsigned next;          // the statistic that kstat_data_lookup tries first
+    linkcounters c;
 };
 
 struct library {
-    int nl;      // rtnetlink socket of the statistics dumps, or -1
-    int dev;     // /proc/net/dev when it is the source, or -1
-    char *text;  // its last text
-    size_t textroom;
-    reading now;          // the last reading
-    unsigned long epoch;  // its number
-    bool valid;           // it was made: a failed one serves no reads
-    hrtime_t taken;       // when
-    size_t n;             // kstats, one per link
+    kstat_ctl_t kc;  // first: the handle the monitors hold
+    countsource src;
+    int watch;              // link announcements; -1: none, each reading looks the links up
+    unsigned long reading;  // number of the current reading, 0 before the first
+    bool readok;            // it was made
+    int readerr;            // else why not
+    hrtime_t taken;         // when
+    bool moved;             // a kstat's link changed while the news were taken
+    size_t n;               // kstats
     kstat_t *ks;
-    kstat_named_t *data;  // NSTATS per kstat
-    kspriv *priv;
-    kstat_t **byname;    // the kstats sorted by name
-    kstat_t *lastfound;  // by the last lookup
+    kstat_named_t *data;  // NSTATS a kstat
+    kslink *links;
+    kslink **byindex;  // the kstats by their link's index
+    kstat_t **names;   // open hash of the kstats by name
+    size_t namemask;
 };
+static_assert(std::is_standard_layout_v<library>, "the handle is the library's first member");
 
-// A new row at the end of a reading, or null without memory.
-row *addrow(reading *r) {
-    if (!makeroom(r->rows, r->count, r->room)) {
-        return nullptr;
-    }
-    row *w = &r->rows[r->count++];
-    *w = row{};
-    return w;
+library *libof(kstat_ctl_t *kc) {
+    return reinterpret_cast<library *>(kc);
 }
 
-// One message of a statistics dump: a link's index and its counters.
-bool takestats(const nlmsghdr *nh, void *arg) {
-    if (nh->nlmsg_type != RTM_NEWSTATS) {
-        return true;
-    }
-    const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
-    auto len = static_cast<int>(nh->nlmsg_len - NLMSG_LENGTH(sizeof *ifsm));
-    const auto *rta =
-        reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(ifsm) + NLMSG_ALIGN(sizeof *ifsm));
-    for (; RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-        if (rta->rta_type != IFLA_STATS_LINK_64) {
-            continue;
-        }
-        rtnl_link_stats64 s{};
-        memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
-        row *w = addrow(static_cast<reading *>(arg));
-        if (!w) {
-            return false;
-        }
-        w->index = static_cast<int>(ifsm->ifindex);
-        w->c[RXBYTES] = s.rx_bytes;
-        w->c[RXPACKETS] = s.rx_packets;
-        w->c[RXERRORS] = s.rx_errors;
-        // As /proc/net/dev counts drops.
-        w->c[RXDROPS] = s.rx_dropped + s.rx_missed_errors;
-        w->c[TXBYTES] = s.tx_bytes;
-        w->c[TXPACKETS] = s.tx_packets;
-        w->c[TXERRORS] = s.tx_errors;
-        w->c[COLLISIONS] = s.collisions;
-    }
-    return true;
+kslink *linkof(const kstat_t *ksp) {
+    return static_cast<kslink *>(ksp->ks_private);
 }
 
-// Next unsigned decimal number at p (blanks skipped).
-uint64_t number(const char *&p, const char *end) {
-    while (p < end && *p == ' ') {
-        ++p;
-    }
-    uint64_t v = 0;
-    while (p < end && *p >= '0' && *p <= '9') {
-        v = v * 10 + static_cast<uint64_t>(*p - '0');
-        ++p;
-    }
-    return v;
+hrtime_t hrtime() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return hrtime_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
 
-// The text of /proc/net/dev into lib->text, whole.
-bool readdev(library *lib, size_t *len) {
-    if (lseek(lib->dev, 0, SEEK_SET) < 0) {
-        return false;
+size_t hashname(const char *s) {
+    size_t h = 14695981039346656037ULL;
+    for (int i = 0; i < KSTAT_STRLEN && s[i] != '\0'; ++i) {
+        h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ULL;
     }
-    size_t used = 0;
-    for (;;) {
-        if (!makeroom(lib->text, used, lib->textroom, 16384)) {
-            return false;
+    return h;
+}
+
+// The slot of the name in the hash: the kstat of that name, or an empty
+// slot where it would go.
+kstat_t **nameslot(const library *lib, const char *name) {
+    for (size_t i = hashname(name) & lib->namemask;; i = (i + 1) & lib->namemask) {
+        kstat_t **slot = &lib->names[i];
+        if (!*slot || strncmp((*slot)->ks_name, name, KSTAT_STRLEN) == 0) {
+            return slot;
         }
-        ssize_t n = read(lib->dev, lib->text + used, lib->textroom - used);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return false;
-        }
-        if (n == 0) {
-            *len = used;
-            return true;
-        }
-        used += static_cast<size_t>(n);
     }
 }
 
-// The rows of /proc/net/dev: two heading lines, then one line per link,
-// "name:" and sixteen counters, eight of receiving and eight of sending.
-bool parsedev(const char *p, const char *end, reading *r) {
-    constexpr counter column[16] = {RXBYTES,   RXPACKETS,  RXERRORS,  RXDROPS,   NCOUNTERS, NCOUNTERS,
-                                    NCOUNTERS, NCOUNTERS,  TXBYTES,   TXPACKETS, TXERRORS,  NCOUNTERS,
-                                    NCOUNTERS, COLLISIONS, NCOUNTERS, NCOUNTERS};
-    for (int skip = 0; skip < 2 && p < end; ++skip) {
-        p = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        p = p ? p + 1 : end;
-    }
-    while (p < end) {
-        const char *eol = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        eol = eol ? eol : end;
-        const char *colon = static_cast<const char *>(memchr(p, ':', static_cast<size_t>(eol - p)));
-        if (colon) {
-            while (p < colon && *p == ' ') {
-                ++p;
-            }
-            row *w = addrow(r);
-            if (!w) {
-                return false;
-            }
-            memcpy(w->name, p, std::min<size_t>(static_cast<size_t>(colon - p), sizeof w->name - 1));
-            const char *q = colon + 1;
-            for (counter c : column) {
-                uint64_t v = number(q, eol);
-                if (c != NCOUNTERS) {
-                    w->c[c] = v;
-                }
-            }
+kslink *byindex(const library *lib, int index) {
+    kslink **end = lib->byindex + lib->n;
+    kslink **it = std::lower_bound(lib->byindex, end, index, [](const kslink *k, int i) { return k->index < i; });
+    return it != end && (*it)->index == index ? *it : nullptr;
+}
+
+void sortbyindex(library *lib) {
+    std::sort(lib->byindex, lib->byindex + lib->n,
+              [](const kslink *a, const kslink *b) { return a->index < b->index; });
+}
+
+// A link's counters in the reading being made.
+void put(int index, const char *name, const linkcounters &c, void *arg) {
+    auto *lib = static_cast<library *>(arg);
+    kslink *k = nullptr;
+    if (name) {
+        if (kstat_t *ks = *nameslot(lib, name)) {
+            k = linkof(ks);
         }
-        p = eol + 1;
+    } else if (index > 0) {
+        k = byindex(lib, index);
     }
-    return true;
+    if (k) {
+        k->c = c;
+        k->counted = lib->reading;
+    }
 }
 
-// Make a new reading of all links' counters.  A failed one leaves no
-// reading to serve: the reads of this walk fail and keep their data.
-bool newreading(library *lib) {
-    ++lib->epoch;
-    lib->now.count = 0;
-    bool ok = false;
-    if (lib->dev < 0) {
-        ok = rtnl_dump(lib->nl, RTM_GETSTATS, takestats, &lib->now);
-    } else {
-        size_t len = 0;
-        ok = readdev(lib, &len) && parsedev(lib->text, lib->text + len, &lib->now);
+// The kstat's name is now borne by the link of index, or by none (0).  The
+// counters the reading holds for it are another link's, or none: a kstat
+// that takes a link begins again from zero, one left without keeps its data.
+void relink(library *lib, kslink *k, int index) {
+    if (k->index == index) {
+        return;
     }
-    lib->valid = ok;
-    if (ok) {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        lib->taken = hrtime_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+    k->index = index;
+    lib->moved = true;
+    k->counted = 0;
+    if (index > 0) {
+        k->c = linkcounters{};
+        k->counted = lib->reading;
+        lib->ks[k - lib->links].ks_crtime = lib->taken;
     }
-    return ok;
 }
 
-bool sameline(const library *lib, const row &r, const kstat_t *ksp, const kspriv *p) {
-    return lib->dev < 0 ? r.index == p->index : strncmp(r.name, ksp->ks_name, sizeof r.name) == 0;
-}
-
-// The row of a kstat's link in the current reading, or null.  Links keep
-// their places from one reading to the next, so the last place is tried
-// first.
-const row *findrow(const library *lib, const kstat_t *ksp, kspriv *p) {
-    const reading &r = lib->now;
-    if (p->hint < r.count && sameline(lib, r.rows[p->hint], ksp, p)) {
-        return &r.rows[p->hint];
-    }
-    for (size_t i = 0; i < r.count; ++i) {
-        if (sameline(lib, r.rows[i], ksp, p)) {
-            p->hint = i;
-            return &r.rows[i];
+// A link announcement: the link of this index has this name now, or is gone.
+void seen(const rtlink &l, bool gone, void *arg) {
+    auto *lib = static_cast<library *>(arg);
+    for (size_t i = 0; i < lib->n; ++i) {
+        if (lib->links[i].index == l.index && (gone || strncmp(lib->ks[i].ks_name, l.name, KSTAT_STRLEN) != 0)) {
+            relink(lib, &lib->links[i], 0);
         }
     }
-    return nullptr;
+    if (!gone) {
+        if (kstat_t *ks = *nameslot(lib, l.name)) {
+            relink(lib, linkof(ks), l.index);
+        }
+    }
+}
+
+// Every kstat's link looked up by its name: after announcements were lost.
+void recheck(library *lib) {
+    for (size_t i = 0; i < lib->n; ++i) {
+        ifreq ifr{};
+        memcpy(ifr.ifr_name, lib->ks[i].ks_name, sizeof ifr.ifr_name - 1);
+        if (ioctl(lib->src.nl, SIOCGIFINDEX, &ifr) == 0) {
+            relink(lib, &lib->links[i], ifr.ifr_ifindex);
+        } else if (errno == ENODEV) {
+            relink(lib, &lib->links[i], 0);
+        }
+    }
+}
+
+void newreading(library *lib) {
+    ++lib->reading;
+    lib->taken = hrtime();
+    lib->readok = readcounters(&lib->src, put, lib);
+    lib->readerr = lib->readok ? 0 : errno;
+    if (lib->src.dev >= 0) {
+        // /proc/net/dev names the links: no announcements needed.
+        lib->kc.kc_kd = lib->src.dev;
+        if (lib->watch >= 0) {
+            close(lib->watch);
+            lib->watch = -1;
+        }
+        return;
+    }
+    if (!lib->readok) {
+        return;
+    }
+    // The announcements of changes made before the dump, and since; a
+    // kstat whose link changed leaves what the dump gave it.
+    lib->moved = false;
+    if (lib->watch < 0 || !linknews(lib->watch, seen, lib)) {
+        recheck(lib);
+    }
+    if (lib->moved) {
+        sortbyindex(lib);
+    }
 }
 
 // Copy a name into a zero-filled field, leaving its terminator.
@@ -260,7 +235,7 @@ void copyname(char (&to)[KSTAT_STRLEN], const char *from) {
     memcpy(to, from, strnlen(from, sizeof to - 1));
 }
 
-// The statistics of every kstat, as they stand before their first read.
+// The statistics of a kstat before any value is read into them.
 struct namedset {
     kstat_named_t named[NSTATS];
 };
@@ -270,196 +245,135 @@ constexpr namedset fresh = [] {
         for (unsigned c = 0; stats[i].name[c] != '\0'; ++c) {
             set.named[i].name[c] = stats[i].name[c];
         }
-        set.named[i].data_type = stats[i].type;
+        set.named[i].data_type = stats[i].wide ? KSTAT_DATA_UINT64 : KSTAT_DATA_UINT32;
     }
     return set;
 }();
 
 void release(library *lib) {
-    if (lib->nl >= 0) {
-        close(lib->nl);
+    for (int fd : {lib->watch, lib->src.nl, lib->src.dev}) {
+        if (fd >= 0) {
+            close(fd);
+        }
     }
-    if (lib->dev >= 0) {
-        close(lib->dev);
-    }
-    free(lib->text);
-    free(lib->now.rows);
     free(lib->ks);
     free(lib->data);
-    free(lib->priv);
-    free(lib->byname);
+    free(lib->links);
+    free(lib->byindex);
+    free(lib->names);
     free(lib);
 }
 
-// The kstats of the links of t.
-bool makechain(library *lib, const rtlinks &t) {
+// The kstats of the links of t, which is in index order.
+bool makechain(library *lib, const table<rtlink> &t) {
     const size_t n = t.count;
+    size_t hashsize = 16;
+    while (hashsize < 2 * n) {
+        hashsize *= 2;
+    }
     lib->n = n;
+    lib->namemask = hashsize - 1;
     lib->ks = static_cast<kstat_t *>(calloc(n + 1, sizeof(kstat_t)));
     lib->data = static_cast<kstat_named_t *>(calloc(n * NSTATS + 1, sizeof(kstat_named_t)));
-    lib->priv = static_cast<kspriv *>(calloc(n + 1, sizeof(kspriv)));
-    // An array of pointers, one a kstat.
-    lib->byname = static_cast<kstat_t **>(calloc(n + 1, sizeof(kstat_t *)));  // NOLINT(bugprone-sizeof-expression)
-    if (!lib->ks || !lib->data || !lib->priv || !lib->byname) {
+    lib->links = static_cast<kslink *>(calloc(n + 1, sizeof(kslink)));
+    // Arrays of pointers, one a kstat.
+    lib->byindex = static_cast<kslink **>(calloc(n + 1, sizeof(kslink *)));     // NOLINT(bugprone-sizeof-expression)
+    lib->names = static_cast<kstat_t **>(calloc(hashsize, sizeof(kstat_t *)));  // NOLINT(bugprone-sizeof-expression)
+    if (!lib->ks || !lib->data || !lib->links || !lib->byindex || !lib->names) {
         errno = ENOMEM;
         return false;
     }
+    const hrtime_t made = hrtime();
     for (size_t i = 0; i < n; ++i) {
         kstat_t &k = lib->ks[i];
+        k.ks_crtime = made;
         k.ks_next = i + 1 < n ? &lib->ks[i + 1] : nullptr;
         k.ks_kid = static_cast<kid_t>(i + 1);
         copyname(k.ks_module, "link");
-        copyname(k.ks_name, t.links[i].name);
+        copyname(k.ks_name, t.items[i].name);
         k.ks_type = KSTAT_TYPE_NAMED;
         copyname(k.ks_class, "net");
-        // As the library's own: no data until the first read, which
-        // brings them in.  Only the kstats read touch their memory.
-        k.ks_data = nullptr;
         k.ks_ndata = NSTATS;
         k.ks_data_size = NSTATS * sizeof(kstat_named_t);
-        k.ks_private = &lib->priv[i];
-        k.ks_crtime = lib->taken;
-        lib->priv[i].index = t.links[i].index;
-        lib->priv[i].hint = i;
-        lib->byname[i] = &k;
+        k.ks_private = &lib->links[i];
+        lib->links[i].index = t.items[i].index;
+        lib->byindex[i] = &lib->links[i];
+        kstat_t **slot = nameslot(lib, k.ks_name);
+        if (!*slot) {
+            *slot = &k;
+        }
     }
-    // A stable sort keeps the chain's order among equal names, so the
-    // first match found is the first in the chain.
-    std::stable_sort(lib->byname, lib->byname + n,
-                     [](const kstat_t *a, const kstat_t *b) { return strcmp(a->ks_name, b->ks_name) < 0; });
+    sortbyindex(lib);
     return true;
-}
-
-// The statistics dump, or where it is refused (an emulator that does not
-// know it, an older kernel), /proc/net/dev.
-bool choosesource(library *lib, size_t links) {
-    // Room for the links there are and a few more, so that readings don't
-    // grow while the monitor runs.
-    lib->now.room = links + 16;
-    lib->now.rows = static_cast<row *>(malloc(lib->now.room * sizeof(row)));
-    if (!lib->now.rows) {
-        errno = ENOMEM;
-        return false;
-    }
-#ifndef ZORVAT_PROCFS_ONLY
-    if (newreading(lib)) {
-        return true;
-    }
-    if (errno == ENOMEM) {
-        return false;
-    }
-#endif
-    lib->dev = open("/proc/net/dev", O_RDONLY | O_CLOEXEC);
-    return lib->dev >= 0 && newreading(lib);
 }
 
 }  // namespace
 
 kstat_ctl_t *kstat_open() {
     auto *lib = static_cast<library *>(calloc(1, sizeof(library)));
-    auto *kc = static_cast<kstat_ctl_t *>(calloc(1, sizeof(kstat_ctl_t)));
-    if (lib) {
-        lib->nl = -1;
-        lib->dev = -1;
-    }
-    rtlinks t{};
-    bool ok = lib && kc;
-    if (ok) {
-        lib->nl = rtnl_socket();
-        ok = lib->nl >= 0 && rtnl_links(lib->nl, &t) && choosesource(lib, t.count) && makechain(lib, t);
-    } else {
+    if (!lib) {
         errno = ENOMEM;
+        return nullptr;
     }
-    if (!ok) {
-        int saved = errno;
-        free(t.links);
-        free(kc);
-        if (lib) {
-            release(lib);
-        }
+    lib->src = countsource{};
+    lib->watch = -1;
+#ifndef ZORVAT_PROCFS_ONLY
+    // Subscribed before the link table is taken, so that no change after
+    // it goes unseen.  Without a subscription every reading looks each
+    // kstat's link up by name.
+    lib->watch = linkwatch();
+#endif
+    const table<rtlink> *t = linktable();
+    if (!t || !opencounters(&lib->src) || !makechain(lib, *t)) {
+        const int saved = errno;
+        release(lib);
         errno = saved;
         return nullptr;
     }
-    // The table goes on to the discovery of the interfaces, if one follows.
-    rtnl_keep(t);
-    kc->kc_chain_id = 1;
-    kc->kc_chain = lib->n ? &lib->ks[0] : nullptr;
-    kc->kc_kd = lib->dev >= 0 ? lib->dev : lib->nl;
-    kc->kc_private = lib;
-    return kc;
+    lib->kc.kc_chain_id = 1;
+    lib->kc.kc_chain = lib->n ? &lib->ks[0] : nullptr;
+    lib->kc.kc_kd = lib->src.dev >= 0 ? lib->src.dev : lib->src.nl;
+    return &lib->kc;
 }
 
-namespace {
-
-bool matches(const kstat_t *k, const char *ks_module, int ks_instance, const char *ks_name) {
-    return strcmp(k->ks_name, ks_name) == 0 && (!ks_module || strcmp(k->ks_module, ks_module) == 0) &&
-           (ks_instance == -1 || k->ks_instance == ks_instance);
-}
-
-}  // namespace
-
-kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name) {
-    auto *lib = static_cast<library *>(kc->kc_private);
-    if (!ks_name) {
+kstat_t *kstat_lookup(kstat_ctl_t *kc, char *ks_module, int ks_instance, char *ks_name) {
+    kstat_t *k = ks_name ? *nameslot(libof(kc), ks_name) : nullptr;
+    // Names are unique in the chain: the kstat of the name is the first
+    // that can match.
+    if (!k || (ks_module && strncmp(k->ks_module, ks_module, KSTAT_STRLEN) != 0) ||
+        (ks_instance != -1 && k->ks_instance != ks_instance)) {
         errno = ENOENT;
         return nullptr;
     }
-    // A monitor that watches every link looks them up in the chain's
-    // order, turn after turn: the kstat after the last one found is tried
-    // first.  The chain has one kstat a name, so a match there is the first.
-    kstat_t *next = lib->lastfound ? lib->lastfound->ks_next : kc->kc_chain;
-    if (next && matches(next, ks_module, ks_instance, ks_name)) {
-        lib->lastfound = next;
-        return next;
-    }
-    kstat_t **end = lib->byname + lib->n;
-    kstat_t **it = std::lower_bound(lib->byname, end, ks_name,
-                                    [](const kstat_t *k, const char *name) { return strcmp(k->ks_name, name) < 0; });
-    for (; it != end && strcmp((*it)->ks_name, ks_name) == 0; ++it) {
-        if (matches(*it, ks_module, ks_instance, ks_name)) {
-            lib->lastfound = *it;
-            return *it;
-        }
-    }
-    errno = ENOENT;
-    return nullptr;
+    return k;
 }
 
 kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
-    auto *lib = static_cast<library *>(kc->kc_private);
-    auto *p = static_cast<kspriv *>(ksp->ks_private);
-    if (p->epoch == lib->epoch && !newreading(lib)) {
-        p->epoch = lib->epoch;
+    library *lib = libof(kc);
+    kslink *k = linkof(ksp);
+    if (lib->reading == 0 || k->served == lib->reading) {
+        newreading(lib);
+    }
+    k->served = lib->reading;
+    if (!lib->readok) {
+        ksp->ks_data = nullptr;
+        errno = lib->readerr;
         return -1;
     }
-    p->epoch = lib->epoch;
-    if (!lib->valid) {
-        errno = EAGAIN;
-        return -1;
-    }
-    const row *r = findrow(lib, ksp, p);
-    if (!r && lib->dev < 0) {
-        // A link made again under its name has a new index.
-        auto index = static_cast<int>(if_nametoindex(ksp->ks_name));
-        if (index > 0 && index != p->index) {
-            p->index = index;
-            r = findrow(lib, ksp, p);
-        }
-    }
-    if (!r) {
+    if (k->counted != lib->reading) {
         errno = ENXIO;
         return -1;
     }
     if (!ksp->ks_data) {
-        auto *set = &lib->data[static_cast<size_t>(p - lib->priv) * NSTATS];
+        auto *set = &lib->data[static_cast<size_t>(k - lib->links) * NSTATS];
         memcpy(set, fresh.named, sizeof fresh.named);
         ksp->ks_data = set;
     }
     auto *np = static_cast<kstat_named_t *>(ksp->ks_data);
     for (unsigned i = 0; i < NSTATS; ++i) {
-        const uint64_t v = r->c[stats[i].from];
+        const uint64_t v = k->c.*stats[i].from;
         np[i].value.ui64 = 0;
-        if (stats[i].type == KSTAT_DATA_UINT64) {
+        if (stats[i].wide) {
             np[i].value.ui64 = v;
         } else {
             np[i].value.ui32 = static_cast<uint32_t>(v);
@@ -472,16 +386,16 @@ kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
     return kc->kc_chain_id;
 }
 
-void *kstat_data_lookup(kstat_t *ksp, const char *name) {
-    // The statistics are asked for in the order they stand: the one after
-    // the last found is tried first.
-    static unsigned after;
+void *kstat_data_lookup(kstat_t *ksp, char *name) {
+    // A kstat's statistics are mostly asked for in the order they stand:
+    // the one after the last found is tried first.
     auto *np = static_cast<kstat_named_t *>(ksp->ks_data);
     const unsigned n = np ? ksp->ks_ndata : 0;
-    for (unsigned k = 0; k < n; ++k) {
-        unsigned i = (after + k) % n;
+    kslink *k = linkof(ksp);
+    for (unsigned j = 0; j < n; ++j) {
+        const unsigned i = (k->next + j) % n;
         if (strncmp(np[i].name, name, KSTAT_STRLEN) == 0) {
-            after = i + 1;
+            k->next = i + 1;
             return &np[i];
         }
     }

@@ -5,26 +5,91 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
+
+#include "platform/linux/fd.h"
 
 namespace {
 
-// Room for one reply of a dump: the kernel fills at most about 32 KiB.
-alignas(nlmsghdr) char reply[65536];
+// The room that datagrams are received into: 64 KiB, more than the
+// kernel puts in one datagram of a dump unless a single message is larger.
+alignas(nlmsghdr) char firstroom[65536];
+char *room = firstroom;
+size_t roomsize = sizeof firstroom;
 
-rtlinks kept{};
+unsigned lastseq;  // of the last request
+
+// Room for a datagram of n bytes.
+bool growroom(size_t n) {
+    const size_t size = (n + 4095) & ~size_t{4095};
+    auto *p = static_cast<char *>(malloc(size));
+    if (!p) {
+        errno = ENOMEM;
+        return false;
+    }
+    if (room != firstroom) {
+        free(room);
+    }
+    room = p;
+    roomsize = size;
+    return true;
+}
+
+// The next datagram of the socket, whole, into room; its length, or -1
+// with errno set.
+ssize_t receive(int fd, bool grow) {
+    for (;;) {
+        ssize_t n = recv(fd, room, roomsize, grow ? MSG_PEEK | MSG_TRUNC : MSG_TRUNC);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return -1;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (!grow) {
+            if (static_cast<size_t>(n) > roomsize) {
+                errno = EMSGSIZE;
+                return -1;
+            }
+            return n;
+        }
+        // Peeked: make room for the whole datagram, then take it.
+        if (static_cast<size_t>(n) > roomsize && !growroom(static_cast<size_t>(n))) {
+            return -1;
+        }
+        do {
+            n = recv(fd, room, roomsize, 0);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+}
 
 }  // namespace
 
-int rtnl_socket() {
-    return socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+int rtnl_socket(unsigned groups) {
+    const int type = SOCK_RAW | SOCK_CLOEXEC | (groups ? SOCK_NONBLOCK : 0);
+    int fd = ownfd(socket(AF_NETLINK, type, NETLINK_ROUTE));
+    if (fd >= 0 && groups) {
+        sockaddr_nl sa{};
+        sa.nl_family = AF_NETLINK;
+        sa.nl_groups = groups;
+        if (bind(fd, reinterpret_cast<const sockaddr *>(&sa), sizeof sa) != 0) {
+            const int saved = errno;
+            close(fd);
+            errno = saved;
+            return -1;
+        }
+    }
+    return fd;
 }
 
-bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *arg) {
+bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *arg, bool grow) {
     // One request serves the three tables: its header is the largest of
     // the three, all of whose first byte is the address family.
     struct {
@@ -39,7 +104,10 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
     } req{};
     req.nh.nlmsg_type = static_cast<unsigned short>(type);
     req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.nh.nlmsg_seq = 1;
+    // Each request has its own number: the answers to an earlier dump that
+    // failed half way are told apart and passed over.
+    const unsigned seq = ++lastseq;
+    req.nh.nlmsg_seq = seq;
     switch (type) {
     case RTM_GETADDR:
         req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.h.addr);
@@ -61,23 +129,20 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
     if (send(fd, &req, req.nh.nlmsg_len, 0) < 0) {
         return false;
     }
-    // Every reply is read to the end of the dump, even after a failed
+    // Every answer is read to the end of the dump, even after a failed
     // take, so that the socket serves the next dump.
     bool ok = true;
     int saved = 0;
     for (;;) {
-        ssize_t n = recv(fd, reply, sizeof reply, 0);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
+        const ssize_t n = receive(fd, grow);
+        if (n < 0) {
             return false;
         }
         auto len = static_cast<unsigned>(n);
-        for (auto *nh = reinterpret_cast<const nlmsghdr *>(reply); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+        for (auto *nh = reinterpret_cast<const nlmsghdr *>(room); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+            if (nh->nlmsg_seq != seq) {
+                continue;
+            }
             if (nh->nlmsg_type == NLMSG_DONE) {
                 if (!ok) {
                     errno = saved;
@@ -97,55 +162,14 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
     }
 }
 
-namespace {
-
-bool takelink(const nlmsghdr *nh, void *arg) {
-    auto *t = static_cast<rtlinks *>(arg);
-    if (nh->nlmsg_type != RTM_NEWLINK) {
-        return true;
+const rtattr *rtnl_attrs(const nlmsghdr *nh, size_t hdrlen, unsigned *len) {
+    *len = 0;
+    if (nh->nlmsg_len < NLMSG_LENGTH(hdrlen)) {
+        return nullptr;
     }
-    const auto *ifi = static_cast<const ifinfomsg *>(NLMSG_DATA(nh));
-    auto len = static_cast<unsigned>(IFLA_PAYLOAD(nh));
-    for (auto *rta = IFLA_RTA(ifi); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-        if (rta->rta_type != IFLA_IFNAME) {
-            continue;
-        }
-        if (!makeroom(t->links, t->count, t->room)) {
-            return false;
-        }
-        rtlink &l = t->links[t->count++];
-        l.index = ifi->ifi_index;
-        l.flags = ifi->ifi_flags;
-        const auto *text = static_cast<const char *>(RTA_DATA(rta));
-        size_t n = strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof l.name - 1));
-        memcpy(l.name, text, n);
-        l.name[n] = '\0';
-        break;
+    const size_t head = NLMSG_SPACE(hdrlen);
+    if (nh->nlmsg_len > head) {
+        *len = static_cast<unsigned>(nh->nlmsg_len - head);
     }
-    return true;
-}
-
-}  // namespace
-
-bool rtnl_links(int fd, rtlinks *t) {
-    t->count = 0;
-    if (!rtnl_dump(fd, RTM_GETLINK, takelink, t)) {
-        return false;
-    }
-    std::sort(t->links, t->links + t->count, [](const rtlink &a, const rtlink &b) { return a.index < b.index; });
-    return true;
-}
-
-void rtnl_keep(const rtlinks &t) {
-    free(kept.links);
-    kept = t;
-}
-
-bool rtnl_take(rtlinks *t) {
-    if (!kept.links) {
-        return false;
-    }
-    *t = kept;
-    kept = {};
-    return true;
+    return reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(nh) + head);
 }

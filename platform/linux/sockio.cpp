@@ -1,117 +1,68 @@
 // The Linux stand-in for the interface requests of discovery.
 //
-// The links come from the link table of rtnl.h (the one kstat_open dumped
-// at start, or a dump of its own), the logical interfaces from a dump of
-// the IPv4 addresses; both work the same under user-mode emulation of
-// another processor.  Nothing here throws: no memory is a failed request
-// with errno ENOMEM.
+// Linux has no SIOCGIFNUM, and its SIOCGIFCONF lists addresses, not
+// interfaces.  These overloads answer both from the kernel's tables: every
+// link in index order (the link table of links.h), each followed by its
+// logical interfaces (the address labels of labels.h).  The records that
+// follow a count on the same socket are the ones counted, so the pair costs
+// one look at the kernel's tables; as with the kernel's own pair of
+// requests, an interface made in between is not listed.  On the socket the
+// records were given on, SIOCGIFFLAGS answers for every name listed from
+// that same look (a logical interface has the flags of its link), so that
+// the list and its flags agree even when a link goes away meanwhile.  Every
+// other request, and SIOCGIFFLAGS of any other name, goes to the kernel.
+// Nothing here throws: no memory is a failed request with errno ENOMEM.
 #include "platform/sockio.h"
 
-#include <linux/rtnetlink.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/labels.h"
+#include "platform/linux/links.h"
 #include "platform/linux/rtnl.h"
 
 namespace {
 
-// An interface as the requests report it: its name and its flags (a
-// logical interface has those of its link).
+// An interface as the requests list it: its name and its flags.
 struct listed {
     char name[IFNAMSIZ];
     short flags;
 };
 
-struct listing {
-    listed *items;
-    size_t count;
-    size_t room;
-};
-
-bool add(listing *l, const char *name, unsigned flags) {
-    if (!makeroom(l->items, l->count, l->room)) {
-        return false;
+bool add(table<listed> *l, const char *name, unsigned flags) {
+    listed *e = l->add();
+    if (e) {
+        memcpy(e->name, name, strnlen(name, sizeof e->name - 1));
+        e->flags = static_cast<short>(flags);
     }
-    listed &e = l->items[l->count++];
-    strncpy(e.name, name, sizeof e.name - 1);
-    e.name[sizeof e.name - 1] = '\0';
-    e.flags = static_cast<short>(flags);
-    return true;
+    return e != nullptr;
 }
 
-// A logical interface: an IPv4 address label that holds a colon, and the
-// index of its link.
-struct label {
-    int index;
-    char name[IFNAMSIZ];
-};
-
-struct labels {
-    label *items;
-    size_t count;
-    size_t room;
-};
-
-bool takeaddr(const nlmsghdr *nh, void *arg) {
-    if (nh->nlmsg_type != RTM_NEWADDR) {
-        return true;
-    }
-    auto *ls = static_cast<labels *>(arg);
-    const auto *ifa = static_cast<const ifaddrmsg *>(NLMSG_DATA(nh));
-    auto len = static_cast<unsigned>(IFA_PAYLOAD(nh));
-    for (auto *rta = IFA_RTA(ifa); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-        const auto *text = static_cast<const char *>(RTA_DATA(rta));
-        const size_t n = strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), IFNAMSIZ - 1));
-        if (rta->rta_type != IFA_LABEL || !memchr(text, ':', n)) {
-            continue;
-        }
-        if (!makeroom(ls->items, ls->count, ls->room, 16)) {
-            return false;
-        }
-        label &l = ls->items[ls->count++];
-        l = label{};
-        l.index = static_cast<int>(ifa->ifa_index);
-        memcpy(l.name, text, n);
-    }
-    return true;
-}
-
-// The interfaces in the kernel's order: every link by index, each followed
-// by its logical interfaces, each name once.  False, with errno set, when
-// the kernel's tables can't be read or there is no memory for them.
-bool ifnames(listing *out) {
+// The interfaces in the kernel's order.  False, with errno set, when the
+// kernel's tables can't be read or there is no memory for them.
+bool ifnames(table<listed> *out) {
     out->count = 0;
-    rtlinks t{};
-    labels ls{};
-    int fd = rtnl_socket();
-    bool ok = fd >= 0 && (rtnl_take(&t) || rtnl_links(fd, &t)) && rtnl_dump(fd, RTM_GETADDR, takeaddr, &ls);
-    if (ok) {
-        // The address dump keeps the kernel's order within a link.
-        std::stable_sort(ls.items, ls.items + ls.count,
-                         [](const label &a, const label &b) { return a.index < b.index; });
-        const label *l = ls.items;
-        const label *end = ls.items + ls.count;
-        for (size_t i = 0; ok && i < t.count; ++i) {
-            const rtlink &k = t.links[i];
-            ok = add(out, k.name, k.flags);
-            for (; l != end && l->index <= k.index; ++l) {
-                const label *first = ls.items;
-                bool seen = std::any_of(
-                    first, l, [l](const label &o) { return o.index == l->index && strcmp(o.name, l->name) == 0; });
-                if (ok && l->index == k.index && !seen) {
-                    ok = add(out, l->name, k.flags);
-                }
+    table<label> labels{};
+    const table<rtlink> *links = linktable();
+    const int fd = links ? rtnl_socket() : -1;
+    bool ok = fd >= 0 && dumplabels(fd, &labels);
+    const label *l = labels.items;
+    const label *end = l + labels.count;
+    for (size_t i = 0; ok && i < links->count; ++i) {
+        const rtlink &k = links->items[i];
+        ok = add(out, k.name, k.flags);
+        for (; ok && l != end && l->index <= k.index; ++l) {
+            if (l->index == k.index) {
+                ok = add(out, l->name, k.flags);
             }
         }
     }
-    int saved = errno;
-    free(t.links);
-    free(ls.items);
+    const int saved = errno;
+    labels.release();
     if (fd >= 0) {
         close(fd);
     }
@@ -119,30 +70,25 @@ bool ifnames(listing *out) {
     return ok;
 }
 
-// The interfaces that the last count was taken from, and its socket.  The
-// records that follow a count on the same socket are these, so the pair
-// costs one look at the kernel's tables, not two; like the kernel's own
-// pair of requests, an interface made in between is then not listed.
-listing counted;
-int countedon = -1;
-
-// The interfaces the last records listed, the socket they were given on,
-// and where the last flags request found its name.  The flags of a listed
-// name come from the same look at the kernel's tables as the list, so that
-// list and flags agree: a link deleted in between, or a label whose prefix
-// names no link, still has its flags.
-listing handedout;
-int handedon = -1;
-size_t lastasked;
+// The requests' state: the interfaces of the last count and the socket it
+// was asked on; the interfaces the last records listed, their socket, and
+// where the last flags request found its name (discovery asks in list
+// order, so the next one is tried first).
+struct {
+    table<listed> counted;
+    int countedon = -1;
+    table<listed> shown;
+    int shownon = -1;
+    size_t asked;
+} req;
 
 const listed *findlisted(const char *name) {
-    const size_t n = handedout.count;
+    const size_t n = req.shown.count;
     for (size_t k = 0; k < n; ++k) {
-        // Discovery asks in list order: the next one is tried first.
-        size_t i = (lastasked + 1 + k) % n;
-        if (strncmp(handedout.items[i].name, name, IFNAMSIZ) == 0) {
-            lastasked = i;
-            return &handedout.items[i];
+        const size_t i = (req.asked + 1 + k) % n;
+        if (strncmp(req.shown.items[i].name, name, IFNAMSIZ) == 0) {
+            req.asked = i;
+            return &req.shown.items[i];
         }
     }
     return nullptr;
@@ -161,12 +107,12 @@ int ioctl(int fd, unsigned long request, int *arg) {
     if (request != SIOCGIFNUM) {
         return ::ioctl(fd, request, static_cast<void *>(arg));
     }
-    countedon = -1;
-    if (!issocket(fd) || !ifnames(&counted)) {
+    req.countedon = -1;
+    if (!issocket(fd) || !ifnames(&req.counted)) {
         return -1;
     }
-    countedon = fd;
-    *arg = static_cast<int>(counted.count);
+    req.countedon = fd;
+    *arg = static_cast<int>(req.counted.count);
     return 0;
 }
 
@@ -181,31 +127,30 @@ int ioctl(int fd, unsigned long request, struct ifconf *arg) {
         errno = EINVAL;
         return -1;
     }
-    handedon = -1;
-    if (fd == countedon) {
-        std::swap(handedout, counted);
-    } else if (!ifnames(&handedout)) {
-        handedout.count = 0;
+    req.shownon = -1;
+    if (fd == req.countedon) {
+        std::swap(req.shown, req.counted);
+    } else if (!ifnames(&req.shown)) {
+        req.shown.count = 0;
         return -1;
     }
-    countedon = -1;
-    counted.count = 0;
-    handedon = fd;
-    size_t room = static_cast<size_t>(arg->ifc_len) / sizeof(struct ifreq);
-    size_t n = std::min(room, handedout.count);
-    handedout.count = n;
+    req.countedon = -1;
+    req.counted.count = 0;
+    req.shownon = fd;
+    const size_t n = std::min(static_cast<size_t>(arg->ifc_len) / sizeof(struct ifreq), req.shown.count);
+    req.shown.count = n;
     for (size_t i = 0; i < n; ++i) {
         struct ifreq &r = arg->ifc_req[i];
         memset(&r, 0, sizeof r);
-        memcpy(r.ifr_name, handedout.items[i].name, IFNAMSIZ);
+        memcpy(r.ifr_name, req.shown.items[i].name, IFNAMSIZ);
     }
     arg->ifc_len = static_cast<int>(n * sizeof(struct ifreq));
-    lastasked = n - 1;
+    req.asked = n - 1;
     return 0;
 }
 
 int ioctl(int fd, unsigned long request, struct ifreq *arg) {
-    if (request == SIOCGIFFLAGS && fd == handedon) {
+    if (request == SIOCGIFFLAGS && fd == req.shownon) {
         if (const listed *l = findlisted(arg->ifr_name)) {
             arg->ifr_flags = l->flags;
             return 0;

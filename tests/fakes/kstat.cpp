@@ -104,7 +104,7 @@ kstat_ctl_t *kstat_open() {
     return &ctl;
 }
 
-kstat_t *kstat_lookup(kstat_ctl_t *kc, const char *ks_module, int ks_instance, const char *ks_name) {
+kstat_t *kstat_lookup(kstat_ctl_t *kc, char *ks_module, int ks_instance, char *ks_name) {
     fake::klog.lookups.emplace_back(ks_name);
     fake::klog.wildcard = fake::klog.wildcard && !ks_module && ks_instance == -1;
     for (kstat_t *k = kc->kc_chain; k; k = k->ks_next) {
@@ -128,7 +128,7 @@ kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
     return kc->kc_chain_id;
 }
 
-void *kstat_data_lookup(kstat_t *ksp, const char *name) {
+void *kstat_data_lookup(kstat_t *ksp, char *name) {
     fake::klog.stats.emplace_back(name);
     auto *p = static_cast<kstat_named_t *>(ksp->ks_data);
     for (unsigned i = 0; i < ksp->ks_ndata; ++i) {

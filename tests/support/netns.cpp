@@ -226,7 +226,7 @@ void wiredpair() {
     ip("neigh add 10.9.0.2 lladdr " + macaddress("vb") + " nud permanent dev va");
 }
 
-bytecounts linkbytes(const std::string &link) {
+std::array<uint64_t, 16> devcounters(const std::string &link) {
     std::ifstream in("/proc/self/net/dev");
     for (std::string line; std::getline(in, line);) {
         const auto colon = line.find(':');
@@ -234,13 +234,12 @@ bytecounts linkbytes(const std::string &link) {
         if (colon == std::string::npos || line.substr(name, colon - name) != link) {
             continue;
         }
-        // Eight receive counters, then eight transmit counters.
         std::istringstream fields(line.substr(colon + 1));
-        uint64_t v[9] = {};
+        std::array<uint64_t, 16> v{};
         for (auto &x : v) {
             fields >> x;
         }
-        return {v[0], v[8]};
+        return v;
     }
     throw std::runtime_error("no link " + link + " in /proc/self/net/dev");
 }

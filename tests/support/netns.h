@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -46,12 +47,12 @@ void vethpair();
 // 10.9.0.2, so that datagrams from va reach vb and nothing answers.
 void wiredpair();
 
-// The kernel's received and sent byte counts of a link in this namespace.
-struct bytecounts {
-    uint64_t in = 0;
-    uint64_t out = 0;
-};
-bytecounts linkbytes(const std::string &link);
+// The kernel's sixteen counters of a link in this namespace, as
+// /proc/net/dev shows them: bytes, packets, errs, drop, fifo, frame,
+// compressed and multicast of receiving, then bytes, packets, errs, drop,
+// fifo, colls, carrier and compressed of sending.  Throws
+// std::runtime_error when there is no such link.
+std::array<uint64_t, 16> devcounters(const std::string &link);
 
 // A TCP sink: a child process in a network namespace of its own.
 struct sink {

@@ -87,6 +87,9 @@ child start(const std::string &prog, const strings &args, const how &h) {
         posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     }
     posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    for (int fd : h.closed) {
+        posix_spawn_file_actions_addclose(&fa, fd);
+    }
     // Nothing else: descriptors that the test runner left open would take
     // the program's first numbers.
     posix_spawn_file_actions_addclosefrom_np(&fa, 3);
@@ -155,6 +158,11 @@ bool pump(child &c, clk::time_point until) {
     for (int i = 0; i < 2; ++i) {
         if (*fd[i] >= 0 && fds[i].revents) {
             ssize_t r = read(*fd[i], buf, sizeof buf);
+            if (r > 0 && to[i]->size() + static_cast<size_t>(r) > OUTPUTMAX) {
+                ADD_FAILURE() << "more than " << OUTPUTMAX << " bytes of output: the program is killed";
+                kill(c.pid, SIGKILL);
+                r = 0;
+            }
             if (r > 0) {
                 to[i]->append(buf, static_cast<size_t>(r));
             } else {

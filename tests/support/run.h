@@ -37,10 +37,15 @@ struct how {
     const char *argv0 = nullptr;       // argv[0]; else the program's path
     const char *stdoutpath = nullptr;  // standard output to this file; else a pipe
     bool ignoresigpipe = false;
-    bool nonblocking = false;  // the standard output pipe does not block the program
-    int pipesize = 0;          // the standard output pipe's capacity, when not 0
-    strings limits = {};       // options of prlimit(1), e.g. "--as=8000000"
+    bool nonblocking = false;      // the standard output pipe does not block the program
+    int pipesize = 0;              // the standard output pipe's capacity, when not 0
+    strings limits = {};           // options of prlimit(1), e.g. "--as=8000000"
+    std::vector<int> closed = {};  // standard descriptors the program starts without
 };
+
+// The most of a program's output kept; a program that writes more is
+// killed and fails the test (a run that never waits would fill the disk).
+constexpr size_t OUTPUTMAX = 1 << 20;
 
 // Start prog with args.
 child start(const std::string &prog, const strings &args, const how &h = {});

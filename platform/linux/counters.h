@@ -1,0 +1,54 @@
+// Readings: the counters of every link, read together, from the kernel's
+// statistics dump or from /proc/net/dev.
+#ifndef ZORVAT_PLATFORM_LINUX_COUNTERS_H
+#define ZORVAT_PLATFORM_LINUX_COUNTERS_H
+
+#include <linux/netlink.h>
+#include <net/if.h>
+
+#include <cstdint>
+
+// The kernel's counters of a link that the statistics come from.
+struct linkcounters {
+    uint64_t rxbytes;
+    uint64_t rxpackets;
+    uint64_t rxerrors;
+    uint64_t rxdrops;  // received packets dropped, as /proc/net/dev counts them
+    uint64_t txbytes;
+    uint64_t txpackets;
+    uint64_t txerrors;
+    uint64_t collisions;
+};
+
+// A message of a statistics dump (RTM_NEWSTATS with the 64-bit link
+// statistics): the link's index and its counters.  False when it is no
+// such message.
+bool parsestats(const nlmsghdr *nh, int *index, linkcounters *c);
+
+// A line of /proc/net/dev after its two headings, from line up to end (its
+// newline left out): the link's name, a colon and sixteen numbers, eight
+// of receiving and eight of sending.  False when the line names no link.
+bool parsedevline(const char *line, const char *end, char (&name)[IFNAMSIZ], linkcounters *c);
+
+// Where readings come from.  The statistics dump, one rtnetlink request
+// for every link; where the kernel or an emulator refuses it (kernels
+// before 4.7, user-mode emulation of another processor), the text of
+// /proc/net/dev, read whole.  The source is chosen at the first reading.
+struct countsource {
+    int nl = -1;   // rtnetlink socket of the statistics dumps
+    int dev = -1;  // /proc/net/dev, once it is the source
+    bool chosen = false;
+};
+
+// A socket for the statistics dumps into s; false with errno set.  Built
+// to read /proc/net/dev only, opens that.
+bool opencounters(countsource *s);
+
+// A reading: every link's counters, each handed to put(index, name,
+// counters, arg), with the link's index from the statistics dump (name
+// null), with its name from /proc/net/dev (index 0).  Takes no memory.
+// False, with errno set, when the counters can't be read.
+bool readcounters(countsource *s, void (*put)(int index, const char *name, const linkcounters &c, void *arg),
+                  void *arg);
+
+#endif
