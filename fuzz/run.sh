@@ -11,7 +11,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 repo=$(cd "$here/.." && pwd)
 build=$repo/build-fuzz
 seconds=${1:-20}
-targets=(fuzz_args2 fuzz_args3 fuzz_iflist)
+targets=(fuzz_args2 fuzz_args3 fuzz_iflist fuzz_readers)
 
 [[ $seconds =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: seconds must be a positive number" >&2; exit 2; }
 cxx=$(command -v clang++ || command -v clang++-14 || true)

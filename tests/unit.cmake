@@ -20,3 +20,9 @@ foreach(rev 20 19 17)
   zorvat_unit_test(unit_discover${rev} SOURCES test_discover.cpp LIBRARIES zvdiscover${rev} zvcore${rev})
 endforeach()
 zorvat_unit_test(unit_listmon SOURCES test_listmon.cpp LIBRARIES zvlistmon zvcore30)
+
+# The Linux readers of the kernel's tables, on recorded answers.
+add_executable(unit_readers test_readers.cpp)
+target_link_libraries(unit_readers PRIVATE zvplatform GTest::gtest_main)
+target_compile_definitions(unit_readers PRIVATE ZORVAT_FIXTURES="${CMAKE_CURRENT_SOURCE_DIR}/fixtures")
+zorvat_add_tests(unit_readers TEST_PREFIX "unit_readers.")

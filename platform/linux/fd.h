@@ -10,16 +10,26 @@
 // fd, moved above the standard three when it took one of them: a monitor
 // started with standard output closed would otherwise write its reports
 // into the socket that took descriptor 1.  -1, with errno set, when fd is
-// -1 or can't be moved (the original is closed then).
+// -1 or can't be moved (the original is closed then).  The move is made
+// with dup, which user-mode emulation of another processor follows for
+// the sockets whose messages it translates (it does not for fcntl).
 inline int ownfd(int fd) {
-    if (fd < 0 || fd > 2) {
-        return fd;
+    int low[3];
+    int n = 0;
+    while (fd >= 0 && fd <= 2) {
+        low[n++] = fd;
+        fd = dup(fd);
     }
-    const int high = fcntl(fd, F_DUPFD_CLOEXEC, 3);
     const int saved = errno;
-    close(fd);
+    while (n > 0) {
+        close(low[--n]);
+    }
+    if (fd >= 0 && fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+        close(fd);
+        fd = -1;
+    }
     errno = saved;
-    return high;
+    return fd;
 }
 
 #endif

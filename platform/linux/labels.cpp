@@ -50,6 +50,11 @@ bool dumplabels(int fd, table<label> *t) {
     if (!rtnl_dump(fd, RTM_GETADDR, takelabel, t, true)) {
         return false;
     }
+    orderlabels(t);
+    return true;
+}
+
+void orderlabels(table<label> *t) {
     // A name met again on the same link is left out: sorted by link and
     // name, each but the first of a run goes; then back to the kernel's
     // order within each link.
@@ -65,5 +70,4 @@ bool dumplabels(int fd, table<label> *t) {
     std::sort(first, end, [](const label &a, const label &b) {
         return a.index != b.index ? a.index < b.index : a.order < b.order;
     });
-    return true;
 }

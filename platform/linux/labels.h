@@ -21,10 +21,15 @@ struct label {
 // into *l.  False for any other message.
 bool parselabel(const nlmsghdr *nh, label *l);
 
-// Every label of the kernel's IPv4 addresses into *t, by the index of its
-// link and each link's in the kernel's order, each name of a link once
-// (a link may have several addresses under one label).  False, with errno
-// set, when they can't be dumped or there is no memory for them.
+// Put labels taken in the kernel's order (their `order`) in the order
+// they are listed: by the index of their link, each link's in the
+// kernel's order, each name of a link once (a link may have several
+// addresses under one label).
+void orderlabels(table<label> *t);
+
+// Every label of the kernel's IPv4 addresses into *t, in the order of
+// orderlabels.  False, with errno set, when they can't be dumped or there
+// is no memory for them.
 bool dumplabels(int fd, table<label> *t);
 
 #endif

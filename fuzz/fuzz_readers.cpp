@@ -1,0 +1,86 @@
+// The Linux readers of the kernel's tables on any bytes: as the messages
+// of a dump (each message to the link, statistics and address readers)
+// and as the text of /proc/net/dev (each line to its reader).  Nothing may
+// be read outside the input, and what the readers give must be whole: a
+// link's name terminated and not empty, a label's holding its colon, a
+// /proc/net/dev name terminated, the labels in their order and each once.
+#include <linux/netlink.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/linux/counters.h"
+#include "platform/linux/labels.h"
+#include "platform/linux/links.h"
+
+namespace {
+
+void check(bool ok) {
+    if (!ok) {
+        abort();
+    }
+}
+
+void messages(const uint8_t *data, size_t size) {
+    // Whole messages, as a socket delivers them, aligned as the kernel
+    // aligns its datagrams.
+    std::vector<nlmsghdr> room(size / sizeof(nlmsghdr) + 1);
+    memcpy(room.data(), data, size);
+    table<label> labels{};
+    auto len = static_cast<unsigned>(size);
+    for (auto *nh = room.data(); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+        rtlink l{};
+        if (parselink(nh, &l)) {
+            check(strnlen(l.name, sizeof l.name) < sizeof l.name && l.name[0] != '\0');
+        }
+        int index = 0;
+        linkcounters c{};
+        (void)parsestats(nh, &index, &c);
+        label a{};
+        if (parselabel(nh, &a)) {
+            check(strnlen(a.name, sizeof a.name) < sizeof a.name && strchr(a.name, ':'));
+            a.order = labels.count;
+            label *to = labels.add();
+            check(to != nullptr);
+            *to = a;
+        }
+    }
+    orderlabels(&labels);
+    for (size_t i = 1; i < labels.count; ++i) {
+        const label &p = labels.items[i - 1];
+        const label &q = labels.items[i];
+        check(p.index < q.index || (p.index == q.index && p.order < q.order));
+        for (size_t j = 0; j < i; ++j) {
+            check(labels.items[j].index != q.index || strcmp(labels.items[j].name, q.name) != 0);
+        }
+    }
+    labels.release();
+}
+
+void text(const uint8_t *data, size_t size) {
+    const auto *p = reinterpret_cast<const char *>(data);
+    const char *end = p + size;
+    while (p < end) {
+        const auto *eol = static_cast<const char *>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        eol = eol ? eol : end;
+        // The line alone, so that a read past its end shows.
+        std::vector<char> line(p, eol);
+        char name[IFNAMSIZ];
+        linkcounters c{};
+        if (parsedevline(line.data(), line.data() + line.size(), name, &c)) {
+            check(strnlen(name, sizeof name) < sizeof name && name[0] != '\0');
+        }
+        p = eol + 1;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    messages(data, size);
+    text(data, size);
+    return 0;
+}
