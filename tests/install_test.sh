@@ -119,6 +119,8 @@ if command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2
             fail "package architecture is not $(dpkg --print-architecture)"
         [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "package has no maintainer"
         dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "package depends on no libc6"
+        dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/zorvat/changelog.Debian.gz | gzip -dc |
+            grep -q "zorvat (revision $rev)" || fail "the package's changelog does not name zorvat's revision $rev"
         files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sed 's|^\./||' | LC_ALL=C sort)
         want=$(printf '%s\n' "$expected" share/doc/zorvat/changelog.Debian.gz share/doc/zorvat/copyright \
             share/lintian/overrides/zorvat | sed 's|^|usr/|' | LC_ALL=C sort)
