@@ -1,7 +1,8 @@
 #!/bin/sh
 # The manual pages render without warnings, and the install rules put the
-# three programs in bin and their pages, compressed with gzip -9n, in
-# share/man/man1, nothing else.  When dpkg-deb is there, the Debian package
+# three programs in bin, their pages, compressed with gzip -9n, in
+# share/man/man1 and their bash completion in
+# share/bash-completion/completions, nothing else.  When dpkg-deb is there, the Debian package
 # is made and looked into too, and checked by lintian when that is here.
 #
 # Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION HARDENED
@@ -62,10 +63,13 @@ fi
 expected="bin/zorvat
 bin/zorvat2
 bin/zorvat3
+share/bash-completion/completions/zorvat
+share/bash-completion/completions/zorvat2
+share/bash-completion/completions/zorvat3
 share/man/man1/zorvat.1.gz
 share/man/man1/zorvat2.1.gz
 share/man/man1/zorvat3.1.gz"
-got=$(cd "$prefix" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+got=$(cd "$prefix" 2>/dev/null && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$got" = "$expected" ] || fail "installed files differ:
 --- expected
 $expected
@@ -75,6 +79,12 @@ for p in $pages; do
     [ -x "$prefix/bin/$p" ] || fail "bin/$p is not executable"
     gzip -9nc "$src/man/$p.1" | cmp -s - "$prefix/share/man/man1/$p.1.gz" ||
         fail "share/man/man1/$p.1.gz is not man/$p.1 compressed by gzip -9n"
+done
+completions=$prefix/share/bash-completion/completions
+cmp -s "$src/packaging/zorvat.bash-completion" "$completions/zorvat" ||
+    fail "the completion installed is not packaging/zorvat.bash-completion"
+for p in zorvat2 zorvat3; do
+    [ "$(readlink "$completions/$p")" = zorvat ] || fail "the completion of $p is not a link to zorvat"
 done
 
 # The installed programs are the revisions their names promise.
@@ -121,7 +131,7 @@ if command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2
         dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "package depends on no libc6"
         dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/zorvat/changelog.Debian.gz | gzip -dc |
             grep -q "zorvat (revision $rev)" || fail "the package's changelog does not name zorvat's revision $rev"
-        files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sed 's|^\./||' | LC_ALL=C sort)
+        files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | LC_ALL=C sort)
         want=$(printf '%s\n' "$expected" share/doc/zorvat/changelog.Debian.gz share/doc/zorvat/copyright \
             share/lintian/overrides/zorvat | sed 's|^|usr/|' | LC_ALL=C sort)
         [ "$files" = "$want" ] || fail "package files differ:
