@@ -19,8 +19,8 @@ set -euo pipefail
 
 # The one list of the packages, with the tasks that need each.  Test
 # parts that find a tool missing skip themselves (valgrind, groff, ip,
-# lintian, bash-completion), so "test" lists all of them for a run that
-# leaves none out.
+# lintian, rpmbuild, rpmlint, bash-completion), so "test" lists all of them
+# for a run that leaves none out.
 packages='
 cmake                  build test sparc fuzz static
 make                   build test sparc fuzz static
@@ -31,6 +31,8 @@ man-db                 test sparc
 valgrind               test
 dpkg-dev               test
 lintian                test
+rpm                    test
+rpmlint                test
 bash-completion        test sparc
 g++-sparc64-linux-gnu  sparc
 qemu-user              sparc

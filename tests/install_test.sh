@@ -2,8 +2,10 @@
 # The manual pages render without warnings, and the install rules put the
 # three programs in bin, their pages, compressed with gzip -9n, in
 # share/man/man1 and their bash completion in
-# share/bash-completion/completions, nothing else.  When dpkg-deb is there, the Debian package
-# is made and looked into too, and checked by lintian when that is here.
+# share/bash-completion/completions, nothing else.  Where dpkg-deb and
+# dpkg-dev are, the Debian package (of a native build) is made and
+# looked into, and checked by lintian when that is here; where rpmbuild is,
+# the RPM of a native build likewise, checked by rpmlint when that is here.
 #
 # Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION HARDENED
 #   REVISION is the one the program zorvat was built as: 1.7 or 1.9.
@@ -158,8 +160,53 @@ else
     echo "note: the Debian package was not checked (no dpkg-deb, dpkg-shlibdeps or CPack config, or a cross build)"
 fi
 
+# The RPM, of a native build, where rpmbuild is here.
+if command -v rpmbuild >/dev/null 2>&1 && [ -f "$build/CPackConfig.cmake" ] && [ -z "${ZORVAT_SHIP_EMULATOR:-}" ]; then
+    if ! (cd "$tmp" && cpack -G RPM --config "$build/CPackConfig.cmake" -B "$tmp/rpm") >"$tmp/cpack-rpm.log" 2>&1; then
+        cat "$tmp/cpack-rpm.log"
+        fail "cpack -G RPM failed"
+    fi
+    rpm=
+    for f in "$tmp"/rpm/zorvat-*.rpm; do
+        [ -f "$f" ] && rpm=$f && break
+    done
+    if [ -z "$rpm" ]; then
+        fail "cpack made no zorvat-*.rpm"
+    else
+        [ "$(rpm -qp --qf '%{NAME} %{ARCH}' "$rpm")" = "zorvat $(uname -m)" ] ||
+            fail "the RPM is not zorvat for $(uname -m): $(rpm -qp --qf '%{NAME} %{ARCH}' "$rpm")"
+        rpm -qp --requires "$rpm" | grep -q '^libc\.so\.6' || fail "the RPM requires no libc.so.6"
+        rpm -qp --changelog "$rpm" | grep -q "zorvat (revision $rev)" ||
+            fail "the RPM's changelog does not name zorvat's revision $rev"
+        # Its files, less the links to the programs by build id that
+        # rpmbuild adds, and its licence file, marked as one.
+        files=$(rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "$rpm" |
+            awk '$1 !~ /^d/ && $2 !~ /^\/usr\/lib\/\.build-id\// { print substr($2, 2) }' | LC_ALL=C sort)
+        want=$(printf '%s\n' "$expected" share/licenses/zorvat/copyright | sed 's|^|usr/|' | LC_ALL=C sort)
+        [ "$files" = "$want" ] || fail "RPM files differ:
+--- expected
+$want
+--- in the RPM
+$files"
+        [ "$(rpm -qpL "$rpm")" = /usr/share/licenses/zorvat/copyright ] || fail "the RPM marks no licence file"
+        # rpmlint, with the settings of packaging/rpmlint.toml: no error and
+        # no warning, but that the RPM is not signed (the distributor signs).
+        if command -v rpmlint >/dev/null 2>&1; then
+            tags=$(rpmlint -c "$src/packaging/rpmlint.toml" "$rpm" 2>&1)
+            printf '%s\n' "$tags" | grep -q ' packages and .* checked' || fail "rpmlint did not check the RPM:
+$tags"
+            printf '%s\n' "$tags" | grep ': [EW]: ' | grep -qv ': E: no-signature$' && fail "rpmlint finds errors or warnings:
+$tags"
+        else
+            echo "note: rpmlint is not installed: the RPM was not checked by it"
+        fi
+    fi
+else
+    echo "note: the RPM was not checked (no rpmbuild or CPack config, or a cross build)"
+fi
+
 if [ $failed -ne 0 ]; then
     exit 1
 fi
-echo "pages render without warnings; install and package put the files where they belong"
+echo "pages render without warnings; install and packages put the files where they belong"
 exit 0
