@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # CI: the big-endian SPARC cross build, with its test suite run under
-# user-mode emulation.  Installs what a fresh machine lacks first
-# (scripts/setup.sh sparc).
+# user-mode emulation; the suite's install test makes the sparc64 Debian
+# package and checks it with lintian.  Installs what a fresh machine lacks
+# first (scripts/setup.sh sparc).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

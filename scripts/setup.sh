@@ -19,7 +19,9 @@ set -euo pipefail
 
 # The one list of the packages, with the tasks that need each.  Test
 # parts that find a tool missing skip themselves (valgrind, groff, ip,
-# lintian), so "test" lists all of them for a run that leaves none out.
+# lintian, rpmbuild, rpmlint, bash-completion), so "test" lists all of them
+# for a run that leaves none out.  The SPARC suite's install test checks
+# its sparc64 package with lintian too.
 packages='
 cmake                  build test sparc fuzz static
 make                   build test sparc fuzz static
@@ -28,8 +30,11 @@ libgtest-dev           test static
 iproute2               test sparc
 man-db                 test sparc
 valgrind               test
-dpkg-dev               test
-lintian                test
+dpkg-dev               test sparc
+lintian                test sparc
+rpm                    test
+rpmlint                test
+bash-completion        test sparc
 g++-sparc64-linux-gnu  sparc
 qemu-user              sparc
 googletest             sparc

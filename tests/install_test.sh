@@ -1,8 +1,11 @@
 #!/bin/sh
 # The manual pages render without warnings, and the install rules put the
-# three programs in bin and their pages, compressed with gzip -9n, in
-# share/man/man1, nothing else.  When dpkg-deb is there, the Debian package
-# is made and looked into too, and checked by lintian when that is here.
+# three programs in bin, their pages, compressed with gzip -9n, in
+# share/man/man1 and their bash completion in
+# share/bash-completion/completions, nothing else.  Where dpkg-deb and
+# dpkg-dev are, the Debian package (of a cross build too) is made and
+# looked into, and checked by lintian when that is here; where rpmbuild is,
+# the RPM of a native build likewise, checked by rpmlint when that is here.
 #
 # Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION HARDENED
 #   REVISION is the one the program zorvat was built as: 1.7 or 1.9.
@@ -62,10 +65,13 @@ fi
 expected="bin/zorvat
 bin/zorvat2
 bin/zorvat3
+share/bash-completion/completions/zorvat
+share/bash-completion/completions/zorvat2
+share/bash-completion/completions/zorvat3
 share/man/man1/zorvat.1.gz
 share/man/man1/zorvat2.1.gz
 share/man/man1/zorvat3.1.gz"
-got=$(cd "$prefix" 2>/dev/null && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+got=$(cd "$prefix" 2>/dev/null && find . ! -type d | sed 's|^\./||' | LC_ALL=C sort)
 [ "$got" = "$expected" ] || fail "installed files differ:
 --- expected
 $expected
@@ -75,6 +81,12 @@ for p in $pages; do
     [ -x "$prefix/bin/$p" ] || fail "bin/$p is not executable"
     gzip -9nc "$src/man/$p.1" | cmp -s - "$prefix/share/man/man1/$p.1.gz" ||
         fail "share/man/man1/$p.1.gz is not man/$p.1 compressed by gzip -9n"
+done
+completions=$prefix/share/bash-completion/completions
+cmp -s "$src/packaging/zorvat.bash-completion" "$completions/zorvat" ||
+    fail "the completion installed is not packaging/zorvat.bash-completion"
+for p in zorvat2 zorvat3; do
+    [ "$(readlink "$completions/$p")" = zorvat ] || fail "the completion of $p is not a link to zorvat"
 done
 
 # The installed programs are the revisions their names promise.
@@ -99,9 +111,11 @@ if [ -x "$prefix/bin/zorvat3" ]; then
     printf '%s\n' "$out" | grep -q '^lo  ' || fail "zorvat3 lo 1 1 printed no line for lo: $out"
 fi
 
-# The Debian package, where the tools to make and read one are here.
+# The Debian package, where the tools to make and read one are here: of
+# this machine's architecture, or of another in a cross build, where
+# lintian checks that it is the programs' one.
 if command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2>&1 &&
-    [ -f "$build/CPackConfig.cmake" ] && [ -z "${ZORVAT_SHIP_EMULATOR:-}" ]; then
+    [ -f "$build/CPackConfig.cmake" ]; then
     if ! (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg") >"$tmp/cpack.log" 2>&1; then
         cat "$tmp/cpack.log"
         fail "cpack -G DEB failed"
@@ -115,11 +129,19 @@ if command -v dpkg-deb >/dev/null 2>&1 && command -v dpkg-shlibdeps >/dev/null 2
     else
         [ "$(dpkg-deb -f "$deb" Package)" = zorvat ] || fail "package name is not zorvat"
         [ "$(dpkg-deb -f "$deb" Section)" = net ] || fail "package section is not net"
-        [ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] ||
-            fail "package architecture is not $(dpkg --print-architecture)"
+        arch=$(dpkg-deb -f "$deb" Architecture)
+        if [ -z "${ZORVAT_SHIP_EMULATOR:-}" ]; then
+            [ "$arch" = "$(dpkg --print-architecture)" ] || fail "package architecture $arch is not this machine's"
+        else
+            case $arch in
+            "" | "$(dpkg --print-architecture)") fail "the cross build's package architecture is '$arch'" ;;
+            esac
+        fi
         [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "package has no maintainer"
         dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "package depends on no libc6"
-        files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $NF }' | sed 's|^\./||' | LC_ALL=C sort)
+        dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/zorvat/changelog.Debian.gz | gzip -dc |
+            grep -q "zorvat (revision $rev)" || fail "the package's changelog does not name zorvat's revision $rev"
+        files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\./||' | LC_ALL=C sort)
         want=$(printf '%s\n' "$expected" share/doc/zorvat/changelog.Debian.gz share/doc/zorvat/copyright \
             share/lintian/overrides/zorvat | sed 's|^|usr/|' | LC_ALL=C sort)
         [ "$files" = "$want" ] || fail "package files differ:
@@ -143,11 +165,56 @@ $tags"
         fi
     fi
 else
-    echo "note: the Debian package was not checked (no dpkg-deb, dpkg-shlibdeps or CPack config, or a cross build)"
+    echo "note: the Debian package was not checked (no dpkg-deb, dpkg-shlibdeps or CPack config)"
+fi
+
+# The RPM, of a native build, where rpmbuild is here.
+if command -v rpmbuild >/dev/null 2>&1 && [ -f "$build/CPackConfig.cmake" ] && [ -z "${ZORVAT_SHIP_EMULATOR:-}" ]; then
+    if ! (cd "$tmp" && cpack -G RPM --config "$build/CPackConfig.cmake" -B "$tmp/rpm") >"$tmp/cpack-rpm.log" 2>&1; then
+        cat "$tmp/cpack-rpm.log"
+        fail "cpack -G RPM failed"
+    fi
+    rpm=
+    for f in "$tmp"/rpm/zorvat-*.rpm; do
+        [ -f "$f" ] && rpm=$f && break
+    done
+    if [ -z "$rpm" ]; then
+        fail "cpack made no zorvat-*.rpm"
+    else
+        [ "$(rpm -qp --qf '%{NAME} %{ARCH}' "$rpm")" = "zorvat $(uname -m)" ] ||
+            fail "the RPM is not zorvat for $(uname -m): $(rpm -qp --qf '%{NAME} %{ARCH}' "$rpm")"
+        rpm -qp --requires "$rpm" | grep -q '^libc\.so\.6' || fail "the RPM requires no libc.so.6"
+        rpm -qp --changelog "$rpm" | grep -q "zorvat (revision $rev)" ||
+            fail "the RPM's changelog does not name zorvat's revision $rev"
+        # Its files, less the links to the programs by build id that
+        # rpmbuild adds, and its licence file, marked as one.
+        files=$(rpm -qp --qf '[%{FILEMODES:perms} %{FILENAMES}\n]' "$rpm" |
+            awk '$1 !~ /^d/ && $2 !~ /^\/usr\/lib\/\.build-id\// { print substr($2, 2) }' | LC_ALL=C sort)
+        want=$(printf '%s\n' "$expected" share/licenses/zorvat/copyright | sed 's|^|usr/|' | LC_ALL=C sort)
+        [ "$files" = "$want" ] || fail "RPM files differ:
+--- expected
+$want
+--- in the RPM
+$files"
+        [ "$(rpm -qpL "$rpm")" = /usr/share/licenses/zorvat/copyright ] || fail "the RPM marks no licence file"
+        # rpmlint, with the settings of packaging/rpmlint.toml: no error and
+        # no warning, but that the RPM is not signed (the distributor signs).
+        if command -v rpmlint >/dev/null 2>&1; then
+            tags=$(rpmlint -c "$src/packaging/rpmlint.toml" "$rpm" 2>&1)
+            printf '%s\n' "$tags" | grep -q ' packages and .* checked' || fail "rpmlint did not check the RPM:
+$tags"
+            printf '%s\n' "$tags" | grep ': [EW]: ' | grep -qv ': E: no-signature$' && fail "rpmlint finds errors or warnings:
+$tags"
+        else
+            echo "note: rpmlint is not installed: the RPM was not checked by it"
+        fi
+    fi
+else
+    echo "note: the RPM was not checked (no rpmbuild or CPack config, or a cross build)"
 fi
 
 if [ $failed -ne 0 ]; then
     exit 1
 fi
-echo "pages render without warnings; install and package put the files where they belong"
+echo "pages render without warnings; install and packages put the files where they belong"
 exit 0

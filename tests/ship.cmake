@@ -23,3 +23,8 @@ set_tests_properties(install_and_pages PROPERTIES
                      TIMEOUT 300
                      LABELS ship
                      ENVIRONMENT "ZORVAT_SHIP_EMULATOR=${zorvat_ship_emulator}")
+# Bash completion as bash-completion loads it from an installation;
+# skipped (77) without bash-completion.
+add_test(NAME completion
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/completion_test.sh ${PROJECT_BINARY_DIR})
+set_tests_properties(completion PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60 LABELS ship)
