@@ -41,7 +41,8 @@ bool growroom(size_t n) {
 // with errno set.
 ssize_t receive(int fd, bool grow) {
     for (;;) {
-        ssize_t n = recv(fd, room, roomsize, grow ? MSG_PEEK | MSG_TRUNC : MSG_TRUNC);
+        // With grow, only the datagram's length is looked at first.
+        ssize_t n = recv(fd, room, grow ? 0 : roomsize, grow ? MSG_PEEK | MSG_TRUNC : MSG_TRUNC);
         if (n < 0 && errno == EINTR) {
             continue;
         }
