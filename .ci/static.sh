@@ -47,7 +47,7 @@ done
 echo "== cppcheck"
 cppcheck --quiet --enable=warning,performance,portability --std=c++20 --error-exitcode=1 \
   --inline-suppr --suppress=missingIncludeSystem --library=googletest -I . \
-  -DZORVAT_REVISION=20 '-DZORVAT_BIN_DIR="bin"' -DZORVAT_PROGRAM_REVISION=17 \
+  -DZORVAT_REVISION=20 '-DZORVAT_BIN_DIR="bin"' '-DZORVAT_FIXTURES="fixtures"' -DZORVAT_PROGRAM_REVISION=17 \
   core discover listmon platform tests fuzz
 
 echo "static checks: clean"

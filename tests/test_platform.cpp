@@ -40,8 +40,11 @@ kstat_ctl_t *openkc() {
     return kc;
 }
 
-kstat_t *find(kstat_ctl_t *kc, string name, string module = {}, int instance = -1) {
-    return kstat_lookup(kc, module.empty() ? nullptr : module.data(), instance, name.data());
+// The library takes writable names.
+kstat_t *find(kstat_ctl_t *kc, const string &name, const string &module = {}, int instance = -1) {
+    string n = name;
+    string m = module;
+    return kstat_lookup(kc, m.empty() ? nullptr : m.data(), instance, n.data());
 }
 
 strings chainnames(const kstat_ctl_t *kc) {
@@ -74,8 +77,9 @@ constexpr statcolumn statcolumns[] = {
 };
 using statvalues = std::array<uint64_t, std::size(statcolumns)>;
 
-uint64_t statof(kstat_t *ksp, string stat) {
-    const auto *np = static_cast<const kstat_named_t *>(kstat_data_lookup(ksp, stat.data()));
+uint64_t statof(kstat_t *ksp, const string &stat) {
+    string s = stat;
+    const auto *np = static_cast<const kstat_named_t *>(kstat_data_lookup(ksp, s.data()));
     if (!np) {
         throw std::runtime_error("no statistic " + stat + " in " + ksp->ks_name);
     }

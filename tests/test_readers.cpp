@@ -44,7 +44,7 @@ string fixture(const string &name) {
 
 // Each message of a recorded dump, as the kernel sent them.
 template <class F>
-void eachmessage(string bytes, F take) {
+void eachmessage(const string &bytes, F take) {
     auto len = static_cast<unsigned>(bytes.size());
     for (auto *nh = reinterpret_cast<const nlmsghdr *>(bytes.data()); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
         take(nh);

@@ -22,8 +22,9 @@ class Sample : public testing::Test {
         fake::kreset();
         kc = kstat_open();
     }
-    ifdata sample(std::string name, ifdata rec = {10, 20, 30, 40, 50, 60, 70, 80}) {
-        ifsample(kc, name.data(), &rec);
+    ifdata sample(const std::string &name, ifdata rec = {10, 20, 30, 40, 50, 60, 70, 80}) {
+        std::string writable = name;
+        ifsample(kc, writable.data(), &rec);
         return rec;
     }
     kstat_ctl_t *kc = nullptr;
