@@ -28,30 +28,39 @@ void Usage(const char *cmdname) {
     exit(1);
 }
 
+namespace {
+
+// Every unit's option stands in the usage text.
+constexpr bool inusage(char letter) {
+    for (const char *p = revision.usage; p[0] != '\0' && p[1] != '\0'; ++p) {
+        if (p[0] == '-' && p[1] == letter) {
+            return true;
+        }
+    }
+    return false;
+}
+constexpr bool optionsinusage() {
+    for (const unitmode &u : unitmodes) {
+        if (u.option != 0 && !inusage(u.option)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(optionsinusage(), "the usage text names every unit option");
+
+}  // namespace
+
 void unitoption(int &argc, char **&argv, const char *cmdname) {
     if (argc < 2 || argv[1][0] != '-') {
         return;
     }
     // Only the letter after the dash counts: -kx acts as -k.
-    switch (argv[1][1]) {
-    case 'M':
-        Oflag = OFLAG_MBYTES;
-        break;
-    case 'K':
-        Oflag = OFLAG_KBYTES;
-        break;
-    case 'm':
-        Oflag = OFLAG_MBITS;
-        break;
-    case 'k':
-        Oflag = OFLAG_KBITS;
-        break;
-    case 'b':
-        Oflag = OFLAG_BITS;
-        break;
-    default:
+    const int mode = optionmode(argv[1][1]);
+    if (mode == 0) {
         Usage(cmdname);
     }
+    Oflag = mode;
     --argc;
     ++argv;
 }

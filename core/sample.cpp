@@ -36,12 +36,13 @@ void stat(kstat_t *ksp, char *name64, char *name, ifdata *rec, counter c) {
     if (!np) {
         np = static_cast<const kstat_named_t *>(kstat_data_lookup(ksp, name));
     }
-    const unsigned mask = 1U << c;
+    const unsigned mask = 1U << static_cast<unsigned>(c);
+    uint64_t ifdata::*const field = counterrow(c).field;
     if (np && (np->data_type == KSTAT_DATA_UINT64 || np->data_type == KSTAT_DATA_INT64)) {
-        rec->*counters[c] = np->value.ui64;
+        rec->*field = np->value.ui64;
         rec->narrow &= ~mask;
     } else {
-        rec->*counters[c] = np ? np->value.ui32 : NOSTAT;
+        rec->*field = np ? np->value.ui32 : NOSTAT;
         rec->narrow |= mask;
     }
 }
@@ -62,12 +63,12 @@ void ifsample(kstat_ctl_t *kc, char *name, ifdata *rec) {
 
     // The scid interfaces count their bytes under other names, 32 bits wide.
     const bool scid = revision.scidrule && strncmp(name, "scid", 4) == 0;
-    stat(ksp, scid ? nullptr : rbytes64, scid ? inbytes : rbytes, rec, RBYTES);
-    stat(ksp, ipackets64, ipackets, rec, IPACKETS);
-    stat(ksp, scid ? nullptr : obytes64, scid ? outbytes : obytes, rec, OBYTES);
-    stat(ksp, opackets64, opackets, rec, OPACKETS);
-    stat(ksp, nullptr, collisions, rec, COLLISIONS);
-    stat(ksp, nullptr, nocanput, rec, NOCANPUT);
-    stat(ksp, nullptr, ierrors, rec, IERRORS);
-    stat(ksp, nullptr, oerrors, rec, OERRORS);
+    stat(ksp, scid ? nullptr : rbytes64, scid ? inbytes : rbytes, rec, counter::rbytes);
+    stat(ksp, ipackets64, ipackets, rec, counter::ipackets);
+    stat(ksp, scid ? nullptr : obytes64, scid ? outbytes : obytes, rec, counter::obytes);
+    stat(ksp, opackets64, opackets, rec, counter::opackets);
+    stat(ksp, nullptr, collisions, rec, counter::collisions);
+    stat(ksp, nullptr, nocanput, rec, counter::nocanput);
+    stat(ksp, nullptr, ierrors, rec, counter::ierrors);
+    stat(ksp, nullptr, oerrors, rec, counter::oerrors);
 }

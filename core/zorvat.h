@@ -1,48 +1,17 @@
 // The measurement core shared by the discovering monitor (zorvat2, zorvat)
 // and the list-driven monitor (zorvat3): units and header, sampling of the
 // kernel counters, rate lines, command line and the sampling schedule.
-// What the revisions differ in is in core/revision.h, the columns and
-// units of the reports in core/columns.h.
+// What the revisions differ in is in core/revision.h; the units, the
+// counters of a sample (ifdata) and the columns of a report are the
+// tables of core/columns.h.
 #ifndef ZORVAT_CORE_ZORVAT_H
 #define ZORVAT_CORE_ZORVAT_H
 
 #include <cstddef>
 #include <cstdint>
 
+#include "core/columns.h"
 #include "platform/kstat.h"
-
-// One sample of one interface: the eight kernel counters.  A counter read
-// from a 64-bit statistic holds it whole; one read from a 32-bit statistic
-// holds that, and its bit in narrow is set: such a counter wraps at 2^32.
-struct ifdata {
-    uint64_t rbytes = 0;
-    uint64_t ipackets = 0;
-    uint64_t obytes = 0;
-    uint64_t opackets = 0;
-    uint64_t ierrors = 0;
-    uint64_t oerrors = 0;
-    uint64_t collisions = 0;
-    uint64_t nocanput = 0;
-    unsigned narrow = 0;  // bit i: the i-th counter above came from a 32-bit statistic
-};
-
-// The counters of a sample, in the order of ifdata's fields; bit c of
-// narrow belongs to counter c.
-enum counter { RBYTES, IPACKETS, OBYTES, OPACKETS, IERRORS, OERRORS, COLLISIONS, NOCANPUT, NOCOUNTER };
-constexpr uint64_t ifdata::*counters[] = {&ifdata::rbytes,  &ifdata::ipackets, &ifdata::obytes,     &ifdata::opackets,
-                                          &ifdata::ierrors, &ifdata::oerrors,  &ifdata::collisions, &ifdata::nocanput};
-
-// A counter that holds this value was not available in its sample.
-constexpr uint64_t NOSTAT = ~uint64_t{0};
-
-// Output-unit modes, the values of Oflag.  Any other value acts as
-// OFLAG_BYTES.
-constexpr int OFLAG_MBYTES = 1;
-constexpr int OFLAG_KBYTES = 2;
-constexpr int OFLAG_BYTES = 3;
-constexpr int OFLAG_MBITS = 4;
-constexpr int OFLAG_KBITS = 5;
-constexpr int OFLAG_BITS = 6;
 
 extern int Oflag;       // output-unit mode, final before the first report
 extern int interval;    // seconds between turns, at least 1 once checked

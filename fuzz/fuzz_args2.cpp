@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     cmdline c{args.argc(), args.argv(), -1, nullptr};
     int status = 0;
     if (completes(handle, &c, &status)) {
-        FUZZ_CHECK(Oflag >= OFLAG_MBYTES && Oflag <= OFLAG_BITS);
+        FUZZ_CHECK(Oflag > 0 && Oflag < NUNITMODES);
         FUZZ_CHECK(interval >= 1);
         FUZZ_CHECK(c.iters >= 0);
         FUZZ_CHECK(c.names == nullptr);

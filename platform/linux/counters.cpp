@@ -84,7 +84,7 @@ bool parsedevline(const char *line, const char *end, char (&name)[IFNAMSIZ], lin
         ++line;
     }
     const auto len = static_cast<size_t>(colon - line);
-    if (len == 0 || len >= sizeof name) {
+    if (len == 0 || len >= sizeof name || memchr(line, '\0', len)) {
         return false;
     }
     memset(name, 0, sizeof name);

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/columns.h"
 #include "platform/kstat.h"
 
 namespace fake {
@@ -69,10 +70,14 @@ extern bool clockheld;
 extern int64_t oversleep;
 extern std::vector<int64_t> waits;
 
-// A record's eight counters, for comparisons.
-template <class R>
-std::array<uint64_t, 8> fields(const R &r) {
-    return {r.rbytes, r.ipackets, r.obytes, r.opackets, r.ierrors, r.oerrors, r.collisions, r.nocanput};
+// A record's counters, in their order, for comparisons.
+using counts = std::array<uint64_t, NCOUNTERS>;
+inline counts fields(const ifdata &r) {
+    counts c{};
+    for (size_t i = 0; i < NCOUNTERS; ++i) {
+        c[i] = r.*counters[i].field;
+    }
+    return c;
 }
 
 }  // namespace fake

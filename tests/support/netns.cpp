@@ -221,8 +221,11 @@ void vethpair() {
 void wiredpair() {
     vethpair();
     ip("addr add 10.9.0.1/24 dev va");
-    ip("link set va up");
+    // The sender last: a veth that comes up after its peer can send at
+    // once, one that comes up first only once the kernel has seen the
+    // carrier come (it drops what is sent before).
     ip("link set vb up");
+    ip("link set va up");
     ip("neigh add 10.9.0.2 lladdr " + macaddress("vb") + " nud permanent dev va");
 }
 

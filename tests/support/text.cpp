@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 
 const std::array<std::string, 6> headers = {
@@ -19,6 +20,19 @@ const std::array<std::string, 6> headers = {
     "Nocanput",
 };
 const std::string &bytesheader = headers[2];
+
+rates unavailable() {
+    rates r;
+    r.in = r.out = r.ipk = r.opk = -1;
+    return r;
+}
+
+std::string rateline(const std::string &name, const rates &r) {
+    char buf[512];
+    snprintf(buf, sizeof buf, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8llu", name.c_str(),
+             r.in, r.out, r.ipk, r.opk, r.ierr, r.oerr, r.col, r.total, r.pk, r.nocanput);
+    return buf;
+}
 
 std::vector<std::string> lines(const std::string &s) {
     std::vector<std::string> v;

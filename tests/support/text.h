@@ -21,6 +21,32 @@ std::vector<std::string> words(const std::string &s);
 // Number of whole reports in a text: each ends with an empty line.
 size_t countreports(const std::string &s);
 
+// The figures of one rate line.
+struct rates {
+    double in = 0;
+    double out = 0;
+    double ipk = 0;
+    double opk = 0;
+    double ierr = 0;
+    double oerr = 0;
+    double col = 0;
+    double total = 0;
+    double pk = 0;
+    unsigned long long nocanput = 0;
+};
+
+// An interface without statistics: the four byte and packet columns
+// print -1.0.
+rates unavailable();
+
+// The rate line of the figures, without its newline: the report format
+// "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d",
+// the one oracle of a line that the tests have.
+std::string rateline(const std::string &name, const rates &r = {});
+
+// The words of a rate line: the name and the ten figures.
+constexpr size_t LINEWORDS = 11;
+
 struct report {
     std::string header;
     std::vector<std::string> lines;

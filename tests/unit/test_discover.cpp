@@ -210,10 +210,10 @@ TEST_F(Discover, SamplesAndReportsWalkTheListInStep) {
     now[3] = {11, 12, 13, 14, 15, 16, 17, 18};
     ifdataupdate(now.data(), head, kc);
     EXPECT_EQ(fake::klog.lookups, (std::vector<std::string>{"a0", "bnet012345", "c0"}));
-    EXPECT_EQ(fake::fields(now[0]), (std::array<uint64_t, 8>{100, 1, 200, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(fake::fields(now[1]), (std::array<uint64_t, 8>{NOSTAT, NOSTAT, NOSTAT, NOSTAT, 0, 0, 0, 0}));
-    EXPECT_EQ(fake::fields(now[2]), (std::array<uint64_t, 8>{900, 9, 800, 8, 7, 6, 5, 4}));
-    EXPECT_EQ(fake::fields(now[3]), (std::array<uint64_t, 8>{11, 12, 13, 14, 15, 16, 17, 18}));
+    EXPECT_EQ(fake::fields(now[0]), (fake::counts{100, 1, 200, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(fake::fields(now[1]), (fake::counts{NOSTAT, NOSTAT, NOSTAT, NOSTAT, 0, 0, 0, 0}));
+    EXPECT_EQ(fake::fields(now[2]), (fake::counts{900, 9, 800, 8, 7, 6, 5, 4}));
+    EXPECT_EQ(fake::fields(now[3]), (fake::counts{11, 12, 13, 14, 15, 16, 17, 18}));
 
     // The lines carry the padded names, so they all have one length.
     Oflag = OFLAG_BYTES;

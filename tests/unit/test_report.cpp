@@ -104,6 +104,11 @@ TEST(Report, CounterChangesWrapsAndResets) {
          {200, 0, 0, 0, 0, 0, 0, 0, all32},
          1,
          {{2, "496.0"}, {9, "496.0"}}},
+        {"32-bit obytes and opackets wrap past 2^32",
+         {0, 0, 4294967000U, 4294967290U, 0, 0, 0, 0, all32},
+         {0, 0, 200, 4, 0, 0, 0, 0, all32},
+         1,
+         {{3, "496.0"}, {5, "10.0"}, {9, "496.0"}, {10, "10.0"}}},
         {"32-bit rbytes that went down wrapped",
          {5000000, 0, 0, 0, 0, 0, 0, 0, all32},
          {1000, 0, 0, 0, 0, 0, 0, 0, all32},
@@ -152,22 +157,30 @@ TEST(Report, LineIsTheReportFormatOfTheFigures) {
     const char *names[] = {"e0", "ce0", "e1000g0", "eth12345", "averylongname15"};
     const uint64_t ranges[] = {10, 1000, 1U << 20, 1ULL << 36};
     for (int i = 0; i < 2000; ++i) {
-        std::array<uint64_t, 8> p{}, d{};
-        for (int k = 0; k < 8; ++k) {
-            p[k] = next(1ULL << 44);
+        fake::counts d{};
+        ifdata prev;
+        ifdata curr;
+        for (size_t k = 0; k < NCOUNTERS; ++k) {
             d[k] = next(ranges[next(4)]);
+            prev.*counters[k].field = next(1ULL << 44);
+            curr.*counters[k].field = prev.*counters[k].field + d[k];
         }
-        const ifdata prev{p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]};
-        const ifdata curr{p[0] + d[0], p[1] + d[1], p[2] + d[2], p[3] + d[3],
-                          p[4] + d[4], p[5] + d[5], p[6] + d[6], p[7] + d[7]};
         const int secs = i % 3 ? static_cast<int>(next(16)) + 1 : static_cast<int>(next(100000)) + 1;
         const char *name = names[next(5)];
         const double s = secs;
-        auto r = [&](int k) { return static_cast<double>(d[k]) / s; };
-        char expect[512];
-        snprintf(expect, sizeof expect, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8llu\n", name,
-                 r(0), r(2), r(1), r(3), r(4), r(5), r(6), (static_cast<double>(d[0]) + static_cast<double>(d[2])) / s,
-                 (static_cast<double>(d[1]) + static_cast<double>(d[3])) / s, static_cast<unsigned long long>(d[7]));
+        auto per = [&](size_t k) { return static_cast<double>(d[k]) / s; };
+        rates r;
+        r.in = per(0);
+        r.out = per(2);
+        r.ipk = per(1);
+        r.opk = per(3);
+        r.ierr = per(4);
+        r.oerr = per(5);
+        r.col = per(6);
+        r.total = (static_cast<double>(d[0]) + static_cast<double>(d[2])) / s;
+        r.pk = (static_cast<double>(d[1]) + static_cast<double>(d[3])) / s;
+        r.nocanput = d[7];
+        const std::string expect = rateline(name, r) + "\n";
         ASSERT_EQ(rawline(name, curr, prev, OFLAG_BYTES, secs), expect) << "case " << i;
     }
 }

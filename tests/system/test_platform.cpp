@@ -251,7 +251,7 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
     } steps[] = {
         {{"link del va"}, KEPT, KEPT},
         // Another link takes va's index, and traffic.
-        {{"link add vx index 10 type veth peer name vy", "link set vx up", "link set vy up", "send vx vy",
+        {{"link add vx index 10 type veth peer name vy", "link set vy up", "link set vx up", "send vx vy",
           "link set vx down"},
          KEPT,
          KEPT},

@@ -26,39 +26,11 @@ using std::string;
 const string &kbytesheader = headers[1];
 const string &bitsheader = headers[5];
 
-// The figures of one report line.
-struct rates {
-    double in = 0;
-    double out = 0;
-    double ipk = 0;
-    double opk = 0;
-    double ierr = 0;
-    double oerr = 0;
-    double col = 0;
-    double total = 0;
-    double pk = 0;
-    int nocanput = 0;
-};
-
-// An interface without statistics: the four byte and packet columns.
-rates missing() {
-    rates r;
-    r.in = r.out = r.ipk = r.opk = -1;
-    return r;
-}
-
 // An interface without the byte statistics it is read from.
 rates nobytes() {
     rates r;
     r.in = r.out = -1;
     return r;
-}
-
-string rateline(const string &name, const rates &r = {}) {
-    char buf[512];
-    snprintf(buf, sizeof buf, "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d", name.c_str(), r.in,
-             r.out, r.ipk, r.opk, r.ierr, r.oerr, r.col, r.total, r.pk, r.nocanput);
-    return buf;
 }
 
 string pad(const string &name, size_t width) {
@@ -130,7 +102,7 @@ TEST_F(Reports, DiscoveryListsLinksInIndexOrderEachWithItsLogicalInterfaces) {
     netns::ip("link add va index 10 type veth peer name vb index 11");
 
     // lo:1 is a logical interface: a line of its own, without statistics.
-    const strings all = idlelines({"lo", "lo:1", "va", "vb"}, {{"lo:1", missing()}});
+    const strings all = idlelines({"lo", "lo:1", "va", "vb"}, {{"lo:1", unavailable()}});
     // Revision 1.7 leaves out the loopback link and logical interfaces.
     const strings rev17 = idlelines({"va", "vb"});
     ASSERT_EQ(all[1].substr(0, 9), "lo:1     ");
@@ -170,7 +142,7 @@ TEST_F(Reports, ListDrivenMonitorPrintsEveryNameGivenAndMissingOnesAsUnavailable
     std::vector<monitorrun> runs = {
         // Empty names are skipped; a name given twice is reported twice.
         {"zorvat3", {"lo,,lo va", "1", "2"}, {rateline("lo"), rateline("lo"), rateline("va")}, {}},
-        {"zorvat3", {"nosuch,lo", "1", "2"}, {rateline("nosuch", missing()), rateline("lo")}, {}},
+        {"zorvat3", {"nosuch,lo", "1", "2"}, {rateline("nosuch", unavailable()), rateline("lo")}, {}},
     };
     runall(runs, 2);
 
@@ -318,7 +290,7 @@ TEST_F(Reports, MoreThanFourGibibytesInAnInterval) {
     for (size_t k = 1; k < got.size(); ++k) {
         ASSERT_EQ(got[k].lines.size(), 1u);
         const strings f = words(got[k].lines[0]);
-        ASSERT_EQ(f.size(), 11u) << got[k].lines[0];
+        ASSERT_EQ(f.size(), LINEWORDS) << got[k].lines[0];
         const double bytes = std::stod(f[2]) * secs;
         out += bytes;
         biggest = std::max(biggest, bytes);

@@ -93,7 +93,7 @@ TEST_F(Table, SampleCopyAndReportEveryEntry) {
     for (int i = 0; i < IFnumb; ++i) {
         EXPECT_EQ(fake::fields(IFlist[i].prev), fake::fields(IFlist[i].curr)) << IFlist[i].name;
     }
-    EXPECT_EQ(fake::fields(IFlist[1].curr), (std::array<uint64_t, 8>{NOSTAT, NOSTAT, NOSTAT, NOSTAT, 0, 0, 0, 0}));
+    EXPECT_EQ(fake::fields(IFlist[1].curr), (fake::counts{NOSTAT, NOSTAT, NOSTAT, NOSTAT, 0, 0, 0, 0}));
     EXPECT_EQ(IFlist[2].curr.rbytes, 5U);
 
     fake::kset("ce0", "rbytes", 1500);
@@ -111,7 +111,7 @@ TEST_F(Table, SampleCopyAndReportEveryEntry) {
     };
     for (size_t i = 0; i < expect.size(); ++i) {
         std::vector<std::string> w = words(out[i]);
-        ASSERT_EQ(w.size(), 11U);
+        ASSERT_EQ(w.size(), LINEWORDS);
         EXPECT_EQ(std::vector<std::string>(w.begin(), w.begin() + 5), expect[i]);
     }
     EXPECT_EQ(out[4], "");
