@@ -243,24 +243,24 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
     ASSERT_GE(kstat_read(kc, va, nullptr), 0);
     const bool dump = fromdump(kc);
 
-    enum data { KEPT, ZERO, KERNEL };
+    enum class data { kept, zero, kernel };
     const struct {
         strings commands;  // ip commands; "send A B" sends frames from A to B
         data fromdump;     // what va's statistics then hold
         data fromprocfs;
     } steps[] = {
-        {{"link del va"}, KEPT, KEPT},
+        {{"link del va"}, data::kept, data::kept},
         // Another link takes va's index, and traffic.
         {{"link add vx index 10 type veth peer name vy", "link set vy up", "link set vx up", "send vx vy",
           "link set vx down"},
-         KEPT,
-         KEPT},
+         data::kept,
+         data::kept},
         // ... and then va's name.
-        {{"link set vx name va"}, ZERO, KERNEL},
-        {{}, KERNEL, KERNEL},
+        {{"link set vx name va"}, data::zero, data::kernel},
+        {{}, data::kernel, data::kernel},
         // Renamed away, and a new link under the name.
-        {{"link set va name vold", "link add va index 20 type veth peer name vz"}, ZERO, KERNEL},
-        {{}, KERNEL, KERNEL},
+        {{"link set va name vold", "link add va index 20 type veth peer name vz"}, data::zero, data::kernel},
+        {{}, data::kernel, data::kernel},
     };
     for (const auto &s : steps) {
         std::ostringstream what;
@@ -277,13 +277,13 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
         }
         const statvalues was = allstats(va);
         const data expect = dump ? s.fromdump : s.fromprocfs;
-        if (expect == KEPT) {
+        if (expect == data::kept) {
             EXPECT_EQ(kstat_read(kc, va, nullptr), -1);
             EXPECT_EQ(errno, ENXIO);
             EXPECT_EQ(allstats(va), was);
         } else {
             ASSERT_GE(kstat_read(kc, va, nullptr), 0);
-            EXPECT_EQ(allstats(va), expect == ZERO ? statvalues{} : kernelstats("va"));
+            EXPECT_EQ(allstats(va), expect == data::zero ? statvalues{} : kernelstats("va"));
         }
         EXPECT_EQ(find(kc, "va"), va);
     }
