@@ -76,7 +76,8 @@ bool parsedevline(const char *line, const char *end, char (&name)[IFNAMSIZ], lin
                                                 &linkcounters::collisions,
                                                 nullptr,
                                                 nullptr};
-    const auto *colon = static_cast<const char *>(memchr(line, ':', static_cast<size_t>(end - line)));
+    const auto *colon =
+        line < end ? static_cast<const char *>(memchr(line, ':', static_cast<size_t>(end - line))) : nullptr;
     if (!colon) {
         return false;
     }
