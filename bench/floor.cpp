@@ -49,17 +49,25 @@ struct counters {
     uint64_t rbytes, ipackets, obytes, opackets, ierrors, oerrors, collisions, drops;
 };
 
-struct linkrow {
+struct linkname {
     unsigned index;
     char name[IF_NAMESIZE];
-    bool shown;     // it has a line in the report
+};
+
+// A reported link's counters.
+struct sampled {
     counters prev;  // at the last sample
     counters curr;  // at this one
 };
 
-std::vector<linkrow> links;  // by index
-std::vector<size_t> shown;   // the reported links (places in links), in report order
-size_t namewidth = 8;        // the name field: the names are padded to it
+// The link table is kept small (a name and an index a link) and the
+// counters only for the reported links: every page the set-up touches
+// costs a fault.
+std::vector<linkname> links;  // by index
+std::vector<int> slotof;      // per link: its place in counts, or -1 when it is not reported
+std::vector<sampled> counts;  // of the reported links, each once
+std::vector<size_t> shown;    // the reported links (places in links), in report order
+size_t namewidth = 8;         // the name field: the names are padded to it
 int nl = -1;
 unsigned seq;
 double secs;
@@ -96,9 +104,9 @@ char *field(char *p, int64_t v, int width) {
     return p + len;
 }
 
-char *line(char *p, const linkrow &l) {
-    const counters &c = l.curr;
-    const counters &o = l.prev;
+char *line(char *p, const linkname &l, const sampled &k) {
+    const counters &c = k.curr;
+    const counters &o = k.prev;
     double in = static_cast<double>(c.rbytes - o.rbytes);
     double outb = static_cast<double>(c.obytes - o.obytes);
     double pin = static_cast<double>(c.ipackets - o.ipackets);
@@ -183,7 +191,7 @@ void takelink(const nlmsghdr *nh) {
         if (rta->rta_type != IFLA_IFNAME) {
             continue;
         }
-        linkrow l{static_cast<unsigned>(ifi->ifi_index), {}, false, {}, {}};
+        linkname l{static_cast<unsigned>(ifi->ifi_index), {}};
         const auto *text = static_cast<const char *>(RTA_DATA(rta));
         memcpy(l.name, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof l.name - 1)));
         links.push_back(l);
@@ -208,13 +216,15 @@ void linktable() {
     if (!dump(&req.nh, takelink)) {
         fail("RTM_GETLINK");
     }
-    std::sort(links.begin(), links.end(), [](const linkrow &a, const linkrow &b) { return a.index < b.index; });
+    std::sort(links.begin(), links.end(), [](const linkname &a, const linkname &b) { return a.index < b.index; });
+    slotof.assign(links.size(), -1);
 }
 
 // Report every link, by index, each name padded to the longest.
 void showall() {
+    counts.resize(links.size());
     for (size_t i = 0; i < links.size(); ++i) {
-        links[i].shown = true;
+        slotof[i] = static_cast<int>(i);
         shown.push_back(i);
         namewidth = std::max(namewidth, strnlen(links[i].name, sizeof links[i].name));
     }
@@ -232,7 +242,7 @@ void showlist(const char *list) {
     for (const char *p = list; *p;) {
         size_t len = strcspn(p, " ,");
         if (len > 0) {
-            linkrow want{};
+            linkname want{};
             if (len < sizeof want.name) {
                 memcpy(want.name, p, len);
             }
@@ -242,7 +252,10 @@ void showlist(const char *list) {
                 (void)fprintf(stderr, "floor: no link %.*s\n", static_cast<int>(len), p);
                 exit(1);
             }
-            links[*it].shown = true;
+            if (slotof[*it] < 0) {
+                slotof[*it] = static_cast<int>(counts.size());
+                counts.emplace_back();
+            }
             shown.push_back(*it);
         }
         p += len;
@@ -258,9 +271,13 @@ void takestats(const nlmsghdr *nh) {
         return;
     }
     auto it = std::lower_bound(links.begin(), links.end(), ifsm->ifindex,
-                               [](const linkrow &l, unsigned index) { return l.index < index; });
-    if (it == links.end() || it->index != ifsm->ifindex || !it->shown) {
-        return;  // a link that came after the start, or one not reported
+                               [](const linkname &l, unsigned index) { return l.index < index; });
+    if (it == links.end() || it->index != ifsm->ifindex) {
+        return;  // a link that came after the start
+    }
+    const int slot = slotof[static_cast<size_t>(it - links.begin())];
+    if (slot < 0) {
+        return;  // one not reported
     }
     auto len = static_cast<unsigned>(nh->nlmsg_len - NLMSG_LENGTH(sizeof *ifsm));
     const auto *rta =
@@ -271,8 +288,8 @@ void takestats(const nlmsghdr *nh) {
         }
         rtnl_link_stats64 s{};
         memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
-        it->curr = counters{s.rx_bytes,  s.rx_packets, s.tx_bytes,   s.tx_packets,
-                            s.rx_errors, s.tx_errors,  s.collisions, s.rx_dropped};
+        counts[static_cast<size_t>(slot)].curr = counters{s.rx_bytes,  s.rx_packets, s.tx_bytes,   s.tx_packets,
+                                                          s.rx_errors, s.tx_errors,  s.collisions, s.rx_dropped};
         return;
     }
 }
@@ -347,8 +364,8 @@ int main(int argc, char **argv) {
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     sample();
-    for (size_t i : shown) {
-        links[i].prev = links[i].curr;
+    for (sampled &k : counts) {
+        k.prev = k.curr;
     }
     for (int turn = 0; times == 0 || turn < times;) {
         deadline.tv_sec += interval;
@@ -359,11 +376,10 @@ int main(int argc, char **argv) {
         memcpy(out, header, sizeof header - 1);
         out += sizeof header - 1;
         for (size_t i : shown) {
-            out = line(out, links[i]);
+            out = line(out, links[i], counts[static_cast<size_t>(slotof[i])]);
         }
-        // After all the lines: a link named twice shows the same rates twice.
-        for (size_t i : shown) {
-            links[i].prev = links[i].curr;
+        for (sampled &k : counts) {
+            k.prev = k.curr;
         }
         *out++ = '\n';
         writeall(report, static_cast<size_t>(out - report));
