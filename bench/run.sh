@@ -2,7 +2,8 @@
 # Cost of the monitors over 1000 links in a private network namespace: CPU
 # time against ifstat, CPU time of a whole run and of one turn against the
 # floor program (bench/floor.cpp), peak memory; for the default build and
-# for a build that reads /proc/net/dev only.  Run by hand as root:  bench/run.sh [BINDIR]
+# for a build that reads /proc/net/dev only.  Run by hand as root:
+#   bench/run.sh [BINDIR]
 # (BINDIR holds zorvat2 and zorvat3; default build/bin of the repository).
 # Environment: REPS (rounds, median kept; default 5); PROCFS_BINDIR (the
 # programs built with -DZORVAT_PROCFS_ONLY=ON; default: built here, in
