@@ -1,17 +1,21 @@
-// The floor of a monitor's turn: only the work that a report of every link
-// cannot do without, so that bench/run.sh can set the monitors' CPU time per
-// turn next to it.
+// The floor of a monitor's run: only the work that a report of the links
+// cannot do without, start included, so that bench/run.sh can set the
+// monitors' CPU time, per turn and per whole run, next to it.
 //
-//   floor interval times
+//   floor [-i names] interval [times]
 //
-// Set-up: the links that exist at start (their names from if_nameindex)
-// and one rtnetlink socket.  It samples once at start, then each turn
-// sleeps to the next deadline (start + k * interval, CLOCK_MONOTONIC),
-// takes the 64-bit counters of every link with one RTM_GETSTATS dump
-// (IFLA_STATS_LINK_64 only), formats one line per link with std::to_chars
-// in the layout of the monitors' report
+// Set-up: one rtnetlink socket and one RTM_GETLINK dump of the links that
+// exist at start, without their counters (IFLA_EXT_MASK
+// RTEXT_FILTER_SKIP_STATS): every link's index and name.  Without -i it
+// reports every link, by index; with -i only the links named in the list
+// (names separated by blanks or commas), in the list's order.  It samples
+// once at start, then each turn sleeps to the next deadline (start + k *
+// interval, CLOCK_MONOTONIC), takes the 64-bit counters of every link with
+// one RTM_GETSTATS dump (IFLA_STATS_LINK_64 only), formats one line per
+// reported link with std::to_chars in the layout of the monitors' report
 //   "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d"
-// (byte rates), and writes the header, the lines and the closing empty line
+// (byte rates; every link's name padded to the longest one's when all are
+// reported), and writes the header, the lines and the closing empty line
 // with one write.  times 0 means no end.  Exit status 0, or 1 with a
 // message on standard error.
 #include <linux/if_link.h>
@@ -45,19 +49,32 @@ struct counters {
     uint64_t rbytes, ipackets, obytes, opackets, ierrors, oerrors, collisions, drops;
 };
 
-struct linkrow {
+struct linkname {
     unsigned index;
     char name[IF_NAMESIZE];
-    counters prev;
 };
 
-std::vector<linkrow> links;  // by index
+// A reported link's counters.
+struct sampled {
+    counters prev;  // at the last sample
+    counters curr;  // at this one
+};
+
+// The link table is kept small (a name and an index a link) and the
+// counters only for the reported links: every page the set-up touches
+// costs a fault.
+std::vector<linkname> links;  // by index
+std::vector<int> slotof;      // per link: its place in counts, or -1 when it is not reported
+std::vector<sampled> counts;  // of the reported links, each once
+std::vector<size_t> shown;    // the reported links (places in links), in report order
+size_t namewidth = 8;         // the name field: the names are padded to it
 int nl = -1;
 unsigned seq;
 double secs;
 alignas(nlmsghdr) char buf[32768];  // more than the kernel puts in one reply of a dump
-std::vector<char> report;
-char *out;  // end of the report so far
+// Room for the header and every line; a page of it is touched only when a
+// report reaches it.
+char *report;
 
 [[noreturn]] void fail(const char *what) {
     perror(what);
@@ -87,15 +104,16 @@ char *field(char *p, int64_t v, int width) {
     return p + len;
 }
 
-char *line(char *p, const linkrow &l, const counters &c) {
-    const counters &o = l.prev;
+char *line(char *p, const linkname &l, const sampled &k) {
+    const counters &c = k.curr;
+    const counters &o = k.prev;
     double in = static_cast<double>(c.rbytes - o.rbytes);
     double outb = static_cast<double>(c.obytes - o.obytes);
     double pin = static_cast<double>(c.ipackets - o.ipackets);
     double pout = static_cast<double>(c.opackets - o.opackets);
     size_t len = strnlen(l.name, sizeof l.name);
     memcpy(p, l.name, len);
-    for (p += len; len < 8; ++len) {
+    for (p += len; len < namewidth; ++len) {
         *p++ = ' ';
     }
     *p++ = ' ';
@@ -124,50 +142,13 @@ char *line(char *p, const linkrow &l, const counters &c) {
     return p;
 }
 
-// One link's statistics message: its line (when printing), then its
-// counters become the previous ones.
-void take(const nlmsghdr *nh, bool print) {
-    const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
-    if (nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifsm)) {
-        return;
-    }
-    auto it = std::lower_bound(links.begin(), links.end(), ifsm->ifindex,
-                               [](const linkrow &l, unsigned index) { return l.index < index; });
-    if (it == links.end() || it->index != ifsm->ifindex) {
-        return;  // a link that came after the start
-    }
-    auto len = static_cast<unsigned>(nh->nlmsg_len - NLMSG_LENGTH(sizeof *ifsm));
-    const auto *rta =
-        reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(ifsm) + NLMSG_ALIGN(sizeof *ifsm));
-    for (; RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-        if (rta->rta_type != IFLA_STATS_LINK_64) {
-            continue;
-        }
-        rtnl_link_stats64 s{};
-        memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
-        counters c{s.rx_bytes,  s.rx_packets, s.tx_bytes,   s.tx_packets,
-                   s.rx_errors, s.tx_errors,  s.collisions, s.rx_dropped};
-        if (print && static_cast<size_t>(report.data() + report.size() - out) >= lineroom) {
-            out = line(out, *it, c);
-        }
-        it->prev = c;
-        return;
-    }
-}
-
-// One statistics dump of all links.  False, with errno set, when it fails.
-bool sample(bool print) {
-    struct {
-        nlmsghdr nh;
-        if_stats_msg ifsm;
-    } req{};
-    req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifsm);
-    req.nh.nlmsg_type = RTM_GETSTATS;
-    req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.nh.nlmsg_seq = ++seq;
-    req.ifsm.family = AF_UNSPEC;
-    req.ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
-    if (send(nl, &req, req.nh.nlmsg_len, 0) < 0) {
+// Send a dump request and hand every message of the dump that answers it
+// to take.  False, with errno set, when the kernel refuses the dump or the
+// socket fails.
+bool dump(nlmsghdr *req, void (*take)(const nlmsghdr *)) {
+    req->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    req->nlmsg_seq = ++seq;
+    if (send(nl, req, req->nlmsg_len, 0) < 0) {
         return false;
     }
     for (;;) {
@@ -194,10 +175,137 @@ bool sample(bool print) {
                 errno = err->error ? -err->error : EIO;
                 return false;
             }
-            if (nh->nlmsg_type == RTM_NEWSTATS) {
-                take(nh, print);
-            }
+            take(nh);
         }
+    }
+}
+
+// One link of the link dump: its index and name.
+void takelink(const nlmsghdr *nh) {
+    const auto *ifi = static_cast<const ifinfomsg *>(NLMSG_DATA(nh));
+    if (nh->nlmsg_type != RTM_NEWLINK || nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifi)) {
+        return;
+    }
+    auto len = static_cast<unsigned>(IFLA_PAYLOAD(nh));
+    for (const auto *rta = IFLA_RTA(ifi); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
+        if (rta->rta_type != IFLA_IFNAME) {
+            continue;
+        }
+        linkname l{static_cast<unsigned>(ifi->ifi_index), {}};
+        const auto *text = static_cast<const char *>(RTA_DATA(rta));
+        memcpy(l.name, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof l.name - 1)));
+        links.push_back(l);
+        return;
+    }
+}
+
+// The links that exist now, by index.
+void linktable() {
+    struct {
+        nlmsghdr nh;
+        ifinfomsg ifi;
+        rtattr mask;
+        uint32_t maskbits;
+    } req{};
+    req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifi) + RTA_LENGTH(sizeof req.maskbits);
+    req.nh.nlmsg_type = RTM_GETLINK;
+    req.ifi.ifi_family = AF_UNSPEC;
+    req.mask.rta_type = IFLA_EXT_MASK;
+    req.mask.rta_len = RTA_LENGTH(sizeof req.maskbits);
+    req.maskbits = RTEXT_FILTER_SKIP_STATS;
+    if (!dump(&req.nh, takelink)) {
+        fail("RTM_GETLINK");
+    }
+    std::sort(links.begin(), links.end(), [](const linkname &a, const linkname &b) { return a.index < b.index; });
+    slotof.assign(links.size(), -1);
+}
+
+// Report every link, by index, each name padded to the longest.
+void showall() {
+    counts.resize(links.size());
+    for (size_t i = 0; i < links.size(); ++i) {
+        slotof[i] = static_cast<int>(i);
+        shown.push_back(i);
+        namewidth = std::max(namewidth, strnlen(links[i].name, sizeof links[i].name));
+    }
+}
+
+// Report the links named in list, in its order; blanks and commas separate
+// the names.  A name that no link has is an error.
+void showlist(const char *list) {
+    std::vector<size_t> byname(links.size());
+    for (size_t i = 0; i < byname.size(); ++i) {
+        byname[i] = i;
+    }
+    auto before = [](size_t a, size_t b) { return strcmp(links[a].name, links[b].name) < 0; };
+    std::sort(byname.begin(), byname.end(), before);
+    for (const char *p = list; *p;) {
+        size_t len = strcspn(p, " ,");
+        if (len > 0) {
+            linkname want{};
+            if (len < sizeof want.name) {
+                memcpy(want.name, p, len);
+            }
+            auto it = std::lower_bound(byname.begin(), byname.end(), want.name,
+                                       [](size_t a, const char *name) { return strcmp(links[a].name, name) < 0; });
+            if (len >= sizeof want.name || it == byname.end() || strcmp(links[*it].name, want.name) != 0) {
+                (void)fprintf(stderr, "floor: no link %.*s\n", static_cast<int>(len), p);
+                exit(1);
+            }
+            if (slotof[*it] < 0) {
+                slotof[*it] = static_cast<int>(counts.size());
+                counts.emplace_back();
+            }
+            shown.push_back(*it);
+        }
+        p += len;
+        p += *p != '\0';
+    }
+}
+
+// One link's statistics message: the counters of a reported link become
+// its current ones.
+void takestats(const nlmsghdr *nh) {
+    const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
+    if (nh->nlmsg_type != RTM_NEWSTATS || nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifsm)) {
+        return;
+    }
+    auto it = std::lower_bound(links.begin(), links.end(), ifsm->ifindex,
+                               [](const linkname &l, unsigned index) { return l.index < index; });
+    if (it == links.end() || it->index != ifsm->ifindex) {
+        return;  // a link that came after the start
+    }
+    const int slot = slotof[static_cast<size_t>(it - links.begin())];
+    if (slot < 0) {
+        return;  // one not reported
+    }
+    auto len = static_cast<unsigned>(nh->nlmsg_len - NLMSG_LENGTH(sizeof *ifsm));
+    const auto *rta =
+        reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(ifsm) + NLMSG_ALIGN(sizeof *ifsm));
+    for (; RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
+        if (rta->rta_type != IFLA_STATS_LINK_64) {
+            continue;
+        }
+        rtnl_link_stats64 s{};
+        memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
+        counts[static_cast<size_t>(slot)].curr = counters{s.rx_bytes,  s.rx_packets, s.tx_bytes,   s.tx_packets,
+                                                          s.rx_errors, s.tx_errors,  s.collisions, s.rx_dropped};
+        return;
+    }
+}
+
+// One statistics dump of all links.
+void sample() {
+    struct {
+        nlmsghdr nh;
+        if_stats_msg ifsm;
+    } req{};
+    req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifsm);
+    req.nh.nlmsg_type = RTM_GETSTATS;
+    req.ifsm.family = AF_UNSPEC;
+    req.ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+    if (!dump(&req.nh, takestats)) {
+        fail("RTM_GETSTATS");
     }
 }
 
@@ -218,48 +326,63 @@ void writeall(const char *p, size_t len) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    const char *list = nullptr;
+    if (argc > 2 && strcmp(argv[1], "-i") == 0) {
+        list = argv[2];
+        argv += 2;
+        argc -= 2;
+    }
     int interval = argc > 1 ? atoi(argv[1]) : 0;
     int times = argc > 2 ? atoi(argv[2]) : 0;
     if (argc < 2 || argc > 3 || interval < 1 || times < 0) {
-        (void)fputs("usage: floor interval [times]\n", stderr);
+        (void)fputs("usage: floor [-i names] interval [times]\n", stderr);
         return 1;
     }
     secs = interval;
-
-    struct if_nameindex *names = if_nameindex();
-    if (!names) {
-        fail("if_nameindex");
-    }
-    for (const struct if_nameindex *n = names; n->if_index != 0; ++n) {
-        linkrow l{n->if_index, {}, {}};
-        strncpy(l.name, n->if_name, sizeof l.name - 1);
-        links.push_back(l);
-    }
-    if_freenameindex(names);
-    std::sort(links.begin(), links.end(), [](const linkrow &a, const linkrow &b) { return a.index < b.index; });
-    report.resize(sizeof header + (links.size() + 1) * lineroom);
 
     nl = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
     if (nl < 0) {
         fail("socket");
     }
+    linktable();
+    if (list) {
+        showlist(list);
+        if (shown.empty()) {
+            (void)fputs("floor: no names in the list\n", stderr);
+            return 1;
+        }
+    } else {
+        showall();
+    }
+    // Not zero-filled: a page of it costs a fault only once a report
+    // reaches it, and the room for the widest figures is seldom reached.
+    report = static_cast<char *>(malloc(sizeof header + (shown.size() + 1) * lineroom));
+    if (!report) {
+        fail("malloc");
+    }
+
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
-    if (!sample(false)) {
-        fail("RTM_GETSTATS");
+    sample();
+    for (sampled &k : counts) {
+        k.prev = k.curr;
     }
     for (int turn = 0; times == 0 || turn < times;) {
         deadline.tv_sec += interval;
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
         }
-        out = report.data();
+        sample();
+        char *out = report;
         memcpy(out, header, sizeof header - 1);
         out += sizeof header - 1;
-        if (!sample(true)) {
-            fail("RTM_GETSTATS");
+        for (size_t i : shown) {
+            out = line(out, links[i], counts[static_cast<size_t>(slotof[i])]);
+        }
+        for (sampled &k : counts) {
+            k.prev = k.curr;
         }
         *out++ = '\n';
-        writeall(report.data(), static_cast<size_t>(out - report.data()));
+        writeall(report, static_cast<size_t>(out - report));
         if (times != 0) {
             ++turn;
         }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Cost of the monitors over 1000 links in a private network namespace: CPU
-# time against ifstat, CPU time per turn against the floor program
-# (bench/floor.cpp), peak memory; for the default build and for a build
-# that reads /proc/net/dev only.  Run by hand as root:  bench/run.sh [BINDIR]
+# time against ifstat, CPU time of a whole run and of one turn against the
+# floor program (bench/floor.cpp), peak memory; for the default build and
+# for a build that reads /proc/net/dev only.  Run by hand as root:
+#   bench/run.sh [BINDIR]
 # (BINDIR holds zorvat2 and zorvat3; default build/bin of the repository).
 # Environment: REPS (rounds, median kept; default 5); PROCFS_BINDIR (the
 # programs built with -DZORVAT_PROCFS_ONLY=ON; default: built here, in
@@ -23,7 +24,8 @@ turns=(1 5)        # interval and times of the runs set against ifstat
 short=(1 1)        # the two runs whose difference is ten turns
 long=(1 11)
 ratio_goal=0.25    # CPU time of zorvat / CPU time of ifstat, at most
-floor_goal=2       # CPU per turn of zorvat2 / CPU per turn of floor, at most
+run_goal=1.10      # CPU time of a whole run of zorvat / of the floor's, at most
+floor_goal=1.25    # CPU per turn of zorvat2 / CPU per turn of floor, at most
 rss_goal_kib=4096  # peak RSS of each zorvat program, at most
 
 die() {
@@ -52,7 +54,7 @@ fi
 command -v ip >/dev/null || die "the ip command (iproute2) is missing"
 if ! command -v ifstat >/dev/null; then
     echo "ifstat is missing: installing the ifstat package" >&2
-    apt-get install -y ifstat >/dev/null || die "could not install ifstat"
+    { apt-get update && apt-get install -y ifstat; } >/dev/null || die "could not install ifstat"
 fi
 ifstat_bin=$(command -v ifstat)
 
@@ -128,7 +130,8 @@ fi
 # Built here rather than by the project's build: so it serves any BINDIR
 # (a build made before it existed, the procfs-only build), stays out of the
 # programs, the install and the package, and gets the same flags whatever
-# the build type.  The C++ runtime is linked in, as the programs do.
+# the build type.  Fully static: its start is then the least a process
+# can cost, with no dynamic loader and no shared libraries to map.
 cxx=""
 for c in c++ g++ clang++; do
     if command -v "$c" >/dev/null; then
@@ -137,7 +140,7 @@ for c in c++ g++ clang++; do
     fi
 done
 [[ -n $cxx ]] || die "no C++ compiler (c++, g++, clang++) to build the floor program"
-"$cxx" -std=c++20 -O2 -Wall -Wextra -Wpedantic -static-libstdc++ -static-libgcc \
+"$cxx" -std=c++20 -O2 -Wall -Wextra -Wpedantic -static \
     -o "$work/floor" "$here/floor.cpp" || die "could not build the floor program"
 
 # --- The procfs-only build ----------------------------------------------------
@@ -163,6 +166,14 @@ fi
 # --- The namespace ------------------------------------------------------------
 echo "Making namespace $ns with $((2 * pairs)) links ($pairs veth pairs)..." >&2
 ip netns add "$ns" || die "could not make network namespace $ns"
+# No IPv6 on the links made in it: no router solicitations or listener
+# reports after a link comes up, so the links stay without traffic and the
+# reports of two runs are the same byte for byte.
+v6=/proc/sys/net/ipv6/conf
+if ip netns exec "$ns" test -e "$v6/default/disable_ipv6"; then
+    ip netns exec "$ns" sh -c "echo 1 >$v6/all/disable_ipv6 && echo 1 >$v6/default/disable_ipv6" ||
+        die "could not turn IPv6 off in namespace $ns"
+fi
 {
     echo "link set lo up"
     for ((i = 0; i < pairs; i++)); do
@@ -202,6 +213,30 @@ seen $((2 * pairs)) "$work/floor"
 seen "$listmax" "$bindir/zorvat3" "$spaced"
 seen "$listmax" "$procfs_bindir/zorvat3" "$spaced"
 seen "$listmax" "$ifstat_bin" -n -i "$commas"
+seen "$listmax" "$work/floor" -i "$spaced"
+
+# same A... -- B...: one run of one turn of each; their reports must be the
+# same byte for byte (the floor stands for the same report as the monitor).
+same() {
+    local a=() b=()
+    while [[ $1 != -- ]]; do
+        a+=("$1")
+        shift
+    done
+    shift
+    b=("$@")
+    ip netns exec "$ns" "${a[@]}" 1 1 >"$work/same.a" 2>&1 || true
+    ip netns exec "$ns" "${b[@]}" 1 1 >"$work/same.b" 2>&1 || true
+    if ! cmp -s "$work/same.a" "$work/same.b"; then
+        diff "$work/same.a" "$work/same.b" | head -n 10 >&2 || true
+        die "$(basename "${a[0]}") and $(basename "${b[0]}") did not print the same report"
+    fi
+}
+echo "Checking that the floor prints what the monitors print..." >&2
+same "$bindir/zorvat2" -- "$work/floor"
+same "$procfs_bindir/zorvat2" -- "$work/floor"
+same "$bindir/zorvat3" "$spaced" -- "$work/floor" -i "$spaced"
+same "$procfs_bindir/zorvat3" "$spaced" -- "$work/floor" -i "$spaced"
 
 # --- Measuring ----------------------------------------------------------------
 # measure KEY PROGRAM ARG...: one run inside the namespace, output to
@@ -221,17 +256,20 @@ measure() {
 }
 
 # The runs of a round, each named by a key: z default build, p procfs-only
-# build, i ifstat, f floor; 2 and 3 the program, s and l the runs of 1 and
-# 11 turns.  Each run set against another comes next to it.
-keys=(z2 i2 p2 z3 i3 p3 z2s fs p2s z2l fl p2l)
+# build, i ifstat, f floor; 2 and 3 the program (f3 the floor with the
+# names of zorvat3), s and l the runs of 1 and 11 turns.  Each run set
+# against another comes next to it.
+keys=(z2 i2 p2 f2 z3 i3 p3 f3 z2s fs p2s z2l fl p2l)
 run() {
     case $1 in
     z2) measure "$1" "$bindir/zorvat2" "${turns[@]}" ;;
     p2) measure "$1" "$procfs_bindir/zorvat2" "${turns[@]}" ;;
     i2) measure "$1" "$ifstat_bin" -a -n "${turns[@]}" ;;
+    f2) measure "$1" "$work/floor" "${turns[@]}" ;;
     z3) measure "$1" "$bindir/zorvat3" "$spaced" "${turns[@]}" ;;
     p3) measure "$1" "$procfs_bindir/zorvat3" "$spaced" "${turns[@]}" ;;
     i3) measure "$1" "$ifstat_bin" -n -i "$commas" "${turns[@]}" ;;
+    f3) measure "$1" "$work/floor" -i "$spaced" "${turns[@]}" ;;
     z2s) measure "$1" "$bindir/zorvat2" "${short[@]}" ;;
     p2s) measure "$1" "$procfs_bindir/zorvat2" "${short[@]}" ;;
     fs) measure "$1" "$work/floor" "${short[@]}" ;;
@@ -250,7 +288,7 @@ median() {
 }
 
 load_start=$(cut -d' ' -f1-3 /proc/loadavg)
-round_s=$((6 * turns[0] * turns[1] + 3 * short[0] * short[1] + 3 * long[0] * long[1]))
+round_s=$((8 * turns[0] * turns[1] + 3 * short[0] * short[1] + 3 * long[0] * long[1]))
 echo "Measuring: $reps rounds of ${#keys[@]} runs, $round_s s a round..." >&2
 for ((r = 1; r <= reps; r++)); do
     # Every program once a round; every other round in reverse order, so
@@ -291,6 +329,10 @@ r2=$(ratio "${cpu[z2]}" "${cpu[i2]}")
 r3=$(ratio "${cpu[z3]}" "${cpu[i3]}")
 pr2=$(ratio "${cpu[p2]}" "${cpu[i2]}")
 pr3=$(ratio "${cpu[p3]}" "${cpu[i3]}")
+f2r=$(ratio "${cpu[z2]}" "${cpu[f2]}")
+f3r=$(ratio "${cpu[z3]}" "${cpu[f3]}")
+pf2r=$(ratio "${cpu[p2]}" "${cpu[f2]}")
+pf3r=$(ratio "${cpu[p3]}" "${cpu[f3]}")
 tz=$(perturn z2s z2l)
 tp=$(perturn p2s p2l)
 tf=$(perturn fs fl)
@@ -306,13 +348,17 @@ echo "CPU = user + sys of the process and its children; RSS = peak resident set"
 echo "columns: default  zorvat2, zorvat3 in $bindir"
 echo "         procfs   zorvat2, zorvat3 built with -DZORVAT_PROCFS_ONLY=ON, in $procfs_bindir"
 [[ -z $procfs_note ]] || echo "                  ($procfs_note)"
-echo "         other    the program after \"|\": ifstat ($ifstat_bin), or floor (bench/floor.cpp)"
+echo "         other    the program after \"|\": ifstat ($ifstat_bin), or floor (bench/floor.cpp, static)"
 echo
 row "figure" "default" "procfs" "other"
 row "zorvat2 | ifstat -a -n                \"${turns[*]}\"  CPU ms" "$(ms "${cpu[z2]}")" "$(ms "${cpu[p2]}")" "$(ms "${cpu[i2]}")"
 row "  CPU ratio to ifstat" "$r2" "$pr2" ""
 row "zorvat3 | ifstat -n -i, $listmax names     \"${turns[*]}\"  CPU ms" "$(ms "${cpu[z3]}")" "$(ms "${cpu[p3]}")" "$(ms "${cpu[i3]}")"
 row "  CPU ratio to ifstat" "$r3" "$pr3" ""
+row "zorvat2 | floor, every link           \"${turns[*]}\"  CPU ms" "$(ms "${cpu[z2]}")" "$(ms "${cpu[p2]}")" "$(ms "${cpu[f2]}")"
+row "  CPU ratio to floor, start included" "$f2r" "$pf2r" ""
+row "zorvat3 | floor -i, $listmax names         \"${turns[*]}\"  CPU ms" "$(ms "${cpu[z3]}")" "$(ms "${cpu[p3]}")" "$(ms "${cpu[f3]}")"
+row "  CPU ratio to floor -i, start included" "$f3r" "$pf3r" ""
 row "zorvat2 | floor                       \"${short[*]}\"  CPU ms" "$(ms "${cpu[z2s]}")" "$(ms "${cpu[p2s]}")" "$(ms "${cpu[fs]}")"
 row "zorvat2 | floor                      \"${long[*]}\"  CPU ms" "$(ms "${cpu[z2l]}")" "$(ms "${cpu[p2l]}")" "$(ms "${cpu[fl]}")"
 row "  per turn, (\"${long[*]}\" - \"${short[*]}\") / 10, CPU ms" "$(turnms "$tz")" "$(turnms "$tp")" "$(turnms "$tf")"
@@ -325,6 +371,8 @@ echo "goals (default build; the procfs column above has none)"
 goal() { printf '  %-46s %-14s %s\n' "$1" "$2" "$(verdict "$2" "$3")"; }
 goal "zorvat2 CPU / ifstat -a -n <= $ratio_goal" "$r2" "$ratio_goal"
 goal "zorvat3 CPU / ifstat -n -i <= $ratio_goal" "$r3" "$ratio_goal"
+goal "zorvat2 CPU of a run / floor <= $run_goal" "$f2r" "$run_goal"
+goal "zorvat3 CPU of a run / floor -i <= $run_goal" "$f3r" "$run_goal"
 goal "zorvat2 CPU per turn / floor <= $floor_goal" "$rt" "$floor_goal"
 goal "zorvat2 peak RSS <= $rss_goal_kib KiB (4 MiB)" "${rss[z2]}" "$rss_goal_kib"
 goal "zorvat3 peak RSS <= $rss_goal_kib KiB (4 MiB)" "${rss[z3]}" "$rss_goal_kib"
