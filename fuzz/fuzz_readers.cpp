@@ -15,6 +15,7 @@
 #include "platform/linux/counters.h"
 #include "platform/linux/labels.h"
 #include "platform/linux/links.h"
+#include "platform/linux/rtnl.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ void messages(const uint8_t *data, size_t size) {
     std::vector<nlmsghdr> room(size / sizeof(nlmsghdr) + 1);
     memcpy(room.data(), data, size);
     table<label> labels{};
-    auto len = static_cast<unsigned>(size);
-    for (auto *nh = room.data(); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+    size_t rest = size;
+    for (const nlmsghdr *nh = room.data(); rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
         rtlink l{};
         if (parselink(nh, &l)) {
             check(strnlen(l.name, sizeof l.name) < sizeof l.name && l.name[0] != '\0');

@@ -16,9 +16,9 @@ bool parsestats(const nlmsghdr *nh, int *index, linkcounters *c) {
     if (nh->nlmsg_type != RTM_NEWSTATS) {
         return false;
     }
-    unsigned len = 0;
-    for (const rtattr *rta = rtnl_attrs(nh, sizeof(if_stats_msg), &len); rta && RTA_OK(rta, len);
-         rta = RTA_NEXT(rta, len)) {
+    size_t len = 0;
+    for (const rtattr *rta = rtnl_attrs(nh, sizeof(if_stats_msg), &len); rtnl_attrok(rta, len);
+         rta = rtnl_attrnext(rta, &len)) {
         if (rta->rta_type != IFLA_STATS_LINK_64) {
             continue;
         }

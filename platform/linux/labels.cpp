@@ -11,9 +11,9 @@ bool parselabel(const nlmsghdr *nh, label *l) {
     if (nh->nlmsg_type != RTM_NEWADDR) {
         return false;
     }
-    unsigned len = 0;
-    for (const rtattr *rta = rtnl_attrs(nh, sizeof(ifaddrmsg), &len); rta && RTA_OK(rta, len);
-         rta = RTA_NEXT(rta, len)) {
+    size_t len = 0;
+    for (const rtattr *rta = rtnl_attrs(nh, sizeof(ifaddrmsg), &len); rtnl_attrok(rta, len);
+         rta = rtnl_attrnext(rta, &len)) {
         const auto *text = static_cast<const char *>(RTA_DATA(rta));
         const size_t n = strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), IFNAMSIZ - 1));
         if (rta->rta_type != IFA_LABEL || !memchr(text, ':', n)) {

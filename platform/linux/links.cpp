@@ -15,9 +15,9 @@ bool parselink(const nlmsghdr *nh, rtlink *l) {
     if (nh->nlmsg_type != RTM_NEWLINK && nh->nlmsg_type != RTM_DELLINK) {
         return false;
     }
-    unsigned len = 0;
-    for (const rtattr *rta = rtnl_attrs(nh, sizeof(ifinfomsg), &len); rta && RTA_OK(rta, len);
-         rta = RTA_NEXT(rta, len)) {
+    size_t len = 0;
+    for (const rtattr *rta = rtnl_attrs(nh, sizeof(ifinfomsg), &len); rtnl_attrok(rta, len);
+         rta = rtnl_attrnext(rta, &len)) {
         if (rta->rta_type != IFLA_IFNAME) {
             continue;
         }
@@ -60,8 +60,8 @@ bool linknews(int fd, void (*seen)(const rtlink &, bool gone, void *), void *arg
         if (!whole) {
             continue;
         }
-        auto len = static_cast<unsigned>(n);
-        for (auto *nh = reinterpret_cast<const nlmsghdr *>(news); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+        auto rest = static_cast<size_t>(n);
+        for (auto *nh = reinterpret_cast<const nlmsghdr *>(news); rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
             rtlink l{};
             if (parselink(nh, &l)) {
                 seen(l, nh->nlmsg_type == RTM_DELLINK, arg);

@@ -139,8 +139,8 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
         if (n < 0) {
             return false;
         }
-        auto len = static_cast<unsigned>(n);
-        for (auto *nh = reinterpret_cast<const nlmsghdr *>(room); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+        auto rest = static_cast<size_t>(n);
+        for (auto *nh = reinterpret_cast<const nlmsghdr *>(room); rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
             if (nh->nlmsg_seq != seq) {
                 continue;
             }
@@ -163,14 +163,14 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
     }
 }
 
-const rtattr *rtnl_attrs(const nlmsghdr *nh, size_t hdrlen, unsigned *len) {
+const rtattr *rtnl_attrs(const nlmsghdr *nh, size_t hdrlen, size_t *len) {
     *len = 0;
     if (nh->nlmsg_len < NLMSG_LENGTH(hdrlen)) {
         return nullptr;
     }
     const size_t head = NLMSG_SPACE(hdrlen);
     if (nh->nlmsg_len > head) {
-        *len = static_cast<unsigned>(nh->nlmsg_len - head);
+        *len = nh->nlmsg_len - head;
     }
     return reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(nh) + head);
 }

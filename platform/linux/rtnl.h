@@ -4,6 +4,7 @@
 #define ZORVAT_PLATFORM_LINUX_RTNL_H
 
 #include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 
 #include <cstddef>
 
@@ -24,10 +25,32 @@ int rtnl_socket(unsigned groups = 0);
 // errno set, when the kernel refuses the dump or the socket fails.
 bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *arg, bool grow);
 
+// Walking the messages of a datagram and the attributes of a message, as
+// the kernel's NLMSG_OK/NLMSG_NEXT and RTA_OK/RTA_NEXT do, but safe at the
+// end of any bytes: rest is what is left from the message or attribute
+// at hand, and one whose padding is cut off ends the walk.
+//
+//   for (auto *nh = first; rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest))
+inline bool rtnl_ok(const nlmsghdr *nh, size_t rest) {
+    return rest >= sizeof(nlmsghdr) && nh->nlmsg_len >= sizeof(nlmsghdr) && nh->nlmsg_len <= rest;
+}
+inline const nlmsghdr *rtnl_next(const nlmsghdr *nh, size_t *rest) {
+    const size_t step = NLMSG_ALIGN(nh->nlmsg_len);
+    *rest = step < *rest ? *rest - step : 0;
+    return reinterpret_cast<const nlmsghdr *>(reinterpret_cast<const char *>(nh) + step);
+}
+inline bool rtnl_attrok(const rtattr *rta, size_t rest) {
+    return rest >= sizeof(rtattr) && rta->rta_len >= sizeof(rtattr) && rta->rta_len <= rest;
+}
+inline const rtattr *rtnl_attrnext(const rtattr *rta, size_t *rest) {
+    const size_t step = RTA_ALIGN(rta->rta_len);
+    *rest = step < *rest ? *rest - step : 0;
+    return reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(rta) + step);
+}
+
 // The attributes of a message whose fixed header (after the netlink
 // one) has hdrlen bytes: the first, and in *len the bytes they take.  Null
 // when the message is too short to hold its fixed header.
-struct rtattr;
-const rtattr *rtnl_attrs(const nlmsghdr *nh, size_t hdrlen, unsigned *len);
+const rtattr *rtnl_attrs(const nlmsghdr *nh, size_t hdrlen, size_t *len);
 
 #endif

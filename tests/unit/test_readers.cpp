@@ -17,6 +17,7 @@
 #include "platform/linux/counters.h"
 #include "platform/linux/labels.h"
 #include "platform/linux/links.h"
+#include "platform/linux/rtnl.h"
 
 #ifndef ZORVAT_FIXTURES
 #error "ZORVAT_FIXTURES must name the folder of the recorded answers"
@@ -45,8 +46,8 @@ string fixture(const string &name) {
 // Each message of a recorded dump, as the kernel sent them.
 template <class F>
 void eachmessage(const string &bytes, F take) {
-    auto len = static_cast<unsigned>(bytes.size());
-    for (auto *nh = reinterpret_cast<const nlmsghdr *>(bytes.data()); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+    size_t rest = bytes.size();
+    for (auto *nh = reinterpret_cast<const nlmsghdr *>(bytes.data()); rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
         take(nh);
     }
 }
