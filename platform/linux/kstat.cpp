@@ -36,6 +36,7 @@
 
 #include <net/if.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -93,6 +94,8 @@ struct library {
     kslink **byindex;  // the kstats by their link's index
     kstat_t **names;   // open hash of the kstats by name
     size_t namemask;
+    void *room;  // of the tables above
+    size_t roomsize;
 };
 static_assert(std::is_standard_layout_v<library>, "the handle is the library's first member");
 
@@ -256,11 +259,9 @@ void release(library *lib) {
             close(fd);
         }
     }
-    free(lib->ks);
-    free(lib->data);
-    free(lib->links);
-    free(lib->byindex);
-    free(lib->names);
+    if (lib->room) {
+        munmap(lib->room, lib->roomsize);
+    }
     free(lib);
 }
 
@@ -273,16 +274,31 @@ bool makechain(library *lib, const table<rtlink> &t) {
     }
     lib->n = n;
     lib->namemask = hashsize - 1;
-    lib->ks = static_cast<kstat_t *>(calloc(n + 1, sizeof(kstat_t)));
-    lib->data = static_cast<kstat_named_t *>(calloc(n * NSTATS + 1, sizeof(kstat_named_t)));
-    lib->links = static_cast<kslink *>(calloc(n + 1, sizeof(kslink)));
-    // Arrays of pointers, one a kstat.
-    lib->byindex = static_cast<kslink **>(calloc(n + 1, sizeof(kslink *)));     // NOLINT(bugprone-sizeof-expression)
-    lib->names = static_cast<kstat_t **>(calloc(hashsize, sizeof(kstat_t *)));  // NOLINT(bugprone-sizeof-expression)
-    if (!lib->ks || !lib->data || !lib->links || !lib->byindex || !lib->names) {
+    // The tables in one piece, its pages made at once: one at a time, on
+    // first touch, they would cost more than the rest of a start.
+    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n * NSTATS + 1) * sizeof(kstat_named_t),
+                            (n + 1) * sizeof(kslink), (n + 1) * sizeof(kslink *), hashsize * sizeof(kstat_t *)};
+    lib->roomsize = 0;
+    for (size_t size : sizes) {
+        lib->roomsize += (size + 63) & ~size_t{63};
+    }
+    void *room = mmap(nullptr, lib->roomsize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (room == MAP_FAILED) {
         errno = ENOMEM;
         return false;
     }
+    lib->room = room;
+    char *at = static_cast<char *>(room);
+    void *parts[std::size(sizes)];
+    for (size_t i = 0; i < std::size(sizes); ++i) {
+        parts[i] = at;
+        at += (sizes[i] + 63) & ~size_t{63};
+    }
+    lib->ks = static_cast<kstat_t *>(parts[0]);
+    lib->data = static_cast<kstat_named_t *>(parts[1]);
+    lib->links = static_cast<kslink *>(parts[2]);
+    lib->byindex = static_cast<kslink **>(parts[3]);
+    lib->names = static_cast<kstat_t **>(parts[4]);
     const hrtime_t made = hrtime();
     for (size_t i = 0; i < n; ++i) {
         kstat_t &k = lib->ks[i];
