@@ -24,8 +24,9 @@ struct unitmode {
 // The unit modes, indexed by Oflag; entry 0 stands for every value that
 // is no mode.
 constexpr unitmode unitmodes[] = {
-    {0, 1, 1, "IBytes/s", "OBytes/s", "Bytes/s"},      {'M', 1, 1048576, "IMB/s", "OMB/s", "MB/s"},  // OFLAG_MBYTES
-    {'K', 1, 1024, "IKB/s", "OKB/s", "KB/s"},                                                        // OFLAG_KBYTES
+    {0, 1, 1, "IBytes/s", "OBytes/s", "Bytes/s"},       // no mode
+    {'M', 1, 1048576, "IMB/s", "OMB/s", "MB/s"},        // OFLAG_MBYTES
+    {'K', 1, 1024, "IKB/s", "OKB/s", "KB/s"},           // OFLAG_KBYTES
     {0, 1, 1, "IBytes/s", "OBytes/s", "Bytes/s"},       // OFLAG_BYTES, the default
     {'m', 8, 1048576, "IMbit/s", "OMbit/s", "Mbit/s"},  // OFLAG_MBITS
     {'k', 8, 1024, "IKbit/s", "OKbit/s", "Kbit/s"},     // OFLAG_KBITS

@@ -262,6 +262,7 @@ void release(library *lib) {
     if (lib->room) {
         munmap(lib->room, lib->roomsize);
     }
+    free(lib->data);
     free(lib);
 }
 
@@ -274,16 +275,23 @@ bool makechain(library *lib, const table<rtlink> &t) {
     }
     lib->n = n;
     lib->namemask = hashsize - 1;
-    // The tables in one piece, its pages made at once: one at a time, on
-    // first touch, they would cost more than the rest of a start.
-    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n * NSTATS + 1) * sizeof(kstat_named_t),
-                            (n + 1) * sizeof(kslink), (n + 1) * sizeof(kslink *), hashsize * sizeof(kstat_t *)};
+    // The tables that every kstat has a part of, in one piece whose pages
+    // are made at once: one at a time, on first touch, they would cost more
+    // than the rest of a start.  The statistics' room, made at a kstat's
+    // first read, is paged in only where it is read.
+    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n + 1) * sizeof(kslink), (n + 1) * sizeof(kslink *),
+                            hashsize * sizeof(kstat_t *)};
     lib->roomsize = 0;
     for (size_t size : sizes) {
         lib->roomsize += (size + 63) & ~size_t{63};
     }
-    void *room = mmap(nullptr, lib->roomsize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (room == MAP_FAILED) {
+    void *room =
+        mmap(nullptr, lib->roomsize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    lib->data = static_cast<kstat_named_t *>(calloc(n * NSTATS + 1, sizeof(kstat_named_t)));
+    if (room == MAP_FAILED || !lib->data) {
+        if (room != MAP_FAILED) {
+            munmap(room, lib->roomsize);
+        }
         errno = ENOMEM;
         return false;
     }
@@ -295,10 +303,9 @@ bool makechain(library *lib, const table<rtlink> &t) {
         at += (sizes[i] + 63) & ~size_t{63};
     }
     lib->ks = static_cast<kstat_t *>(parts[0]);
-    lib->data = static_cast<kstat_named_t *>(parts[1]);
-    lib->links = static_cast<kslink *>(parts[2]);
-    lib->byindex = static_cast<kslink **>(parts[3]);
-    lib->names = static_cast<kstat_t **>(parts[4]);
+    lib->links = static_cast<kslink *>(parts[1]);
+    lib->byindex = static_cast<kslink **>(parts[2]);
+    lib->names = static_cast<kstat_t **>(parts[3]);
     const hrtime_t made = hrtime();
     for (size_t i = 0; i < n; ++i) {
         kstat_t &k = lib->ks[i];
