@@ -80,17 +80,17 @@ enum class counter : unsigned { rbytes, ipackets, obytes, opackets, ierrors, oer
 constexpr size_t NCOUNTERS = static_cast<size_t>(counter::none);
 
 struct countertype {
-    counter c;
     uint64_t ifdata::*field;
+    counter c;
     // A byte or packet count: read from a 32-bit statistic it wraps past
     // 2^32 in seconds on a fast link, where the others never come near.
     bool wraps;
 };
 constexpr countertype counters[] = {
-    {counter::rbytes, &ifdata::rbytes, true},          {counter::ipackets, &ifdata::ipackets, true},
-    {counter::obytes, &ifdata::obytes, true},          {counter::opackets, &ifdata::opackets, true},
-    {counter::ierrors, &ifdata::ierrors, false},       {counter::oerrors, &ifdata::oerrors, false},
-    {counter::collisions, &ifdata::collisions, false}, {counter::nocanput, &ifdata::nocanput, false},
+    {&ifdata::rbytes, counter::rbytes, true},          {&ifdata::ipackets, counter::ipackets, true},
+    {&ifdata::obytes, counter::obytes, true},          {&ifdata::opackets, counter::opackets, true},
+    {&ifdata::ierrors, counter::ierrors, false},       {&ifdata::oerrors, counter::oerrors, false},
+    {&ifdata::collisions, counter::collisions, false}, {&ifdata::nocanput, counter::nocanput, false},
 };
 constexpr bool inorder() {
     for (size_t i = 0; i < std::size(counters); ++i) {

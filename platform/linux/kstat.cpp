@@ -279,8 +279,10 @@ bool makechain(library *lib, const table<rtlink> &t) {
     // are made at once: one at a time, on first touch, they would cost more
     // than the rest of a start.  The statistics' room, made at a kstat's
     // first read, is paged in only where it is read.
-    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n + 1) * sizeof(kslink), (n + 1) * sizeof(kslink *),
-                            hashsize * sizeof(kstat_t *)};
+    // The last two: arrays of pointers, one a kstat.
+    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n + 1) * sizeof(kslink),
+                            (n + 1) * sizeof(kslink *),     // NOLINT(bugprone-sizeof-expression)
+                            hashsize * sizeof(kstat_t *)};  // NOLINT(bugprone-sizeof-expression)
     lib->roomsize = 0;
     for (size_t size : sizes) {
         lib->roomsize += (size + 63) & ~size_t{63};
