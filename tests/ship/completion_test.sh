@@ -32,8 +32,8 @@ offers() {
         bash --norc --noprofile -i -c '
         . "$0" || exit 1
         _completion_loader "$1"
-        spec=$(complete -p "$1") && [[ $spec == *" -F "* ]] || exit 1
-        fn=${spec#* -F }
+        binding=$(complete -p "$1") && [[ $binding == *" -F "* ]] || exit 1
+        fn=${binding#* -F }
         fn=${fn%% *}
         COMP_WORDS=("$@")
         COMP_CWORD=$(($# - 1))
