@@ -47,6 +47,7 @@
 #include <iterator>
 #include <type_traits>
 
+#include "platform/clock.h"
 #include "platform/linux/counters.h"
 #include "platform/linux/links.h"
 
@@ -94,7 +95,7 @@ struct library {
     kslink **byindex;  // the kstats by their link's index
     kstat_t **names;   // open hash of the kstats by name
     size_t namemask;
-    void *room;  // of the tables above
+    void *room;  // of ks, links, byindex and names
     size_t roomsize;
 };
 static_assert(std::is_standard_layout_v<library>, "the handle is the library's first member");
@@ -105,12 +106,6 @@ library *libof(kstat_ctl_t *kc) {
 
 kslink *linkof(const kstat_t *ksp) {
     return static_cast<kslink *>(ksp->ks_private);
-}
-
-hrtime_t hrtime() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return hrtime_t{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
 }
 
 size_t hashname(const char *s) {
@@ -207,7 +202,7 @@ void recheck(library *lib) {
 
 void newreading(library *lib) {
     ++lib->reading;
-    lib->taken = hrtime();
+    lib->taken = clocktime();
     lib->readok = readcounters(&lib->src, put, lib);
     lib->readerr = lib->readok ? 0 : errno;
     if (lib->src.dev >= 0) {
@@ -308,7 +303,7 @@ bool makechain(library *lib, const table<rtlink> &t) {
     lib->links = static_cast<kslink *>(parts[1]);
     lib->byindex = static_cast<kslink **>(parts[2]);
     lib->names = static_cast<kstat_t **>(parts[3]);
-    const hrtime_t made = hrtime();
+    const hrtime_t made = clocktime();
     for (size_t i = 0; i < n; ++i) {
         kstat_t &k = lib->ks[i];
         k.ks_crtime = made;
