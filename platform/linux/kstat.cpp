@@ -43,7 +43,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <iterator>
 #include <type_traits>
 
