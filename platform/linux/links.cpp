@@ -82,7 +82,8 @@ struct {
     ino_t nsino;
 } kept;
 
-void ignore(const rtlink &, bool, void *arg) {
+// Any announcement says the table may have changed.
+void notechange(const rtlink &, bool, void *arg) {
     *static_cast<bool *>(arg) = true;
 }
 
@@ -123,7 +124,7 @@ const table<rtlink> *linktable() {
         (void)setsockopt(kept.watch, SOL_SOCKET, SO_RCVBUF, &least, sizeof least);
     }
     bool changed = false;
-    if (kept.watch < 0 || !linknews(kept.watch, ignore, &changed) || changed || !known) {
+    if (kept.watch < 0 || !linknews(kept.watch, notechange, &changed) || changed || !known) {
         kept.current = false;
     }
     if (kept.current) {
