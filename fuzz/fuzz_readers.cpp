@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/linux/counters.h"
@@ -33,10 +34,16 @@ void messages(const uint8_t *data, size_t size) {
     table<label> labels{};
     size_t rest = size;
     for (const nlmsghdr *nh = room.data(); rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
-        rtlink l{};
-        if (parselink(nh, &l)) {
-            check(strnlen(l.name, sizeof l.name) < sizeof l.name && l.name[0] != '\0');
+        linkchange l{};
+        if (parselink(nh, nh->nlmsg_len, &l)) {
+            check(strnlen(l.link.name, sizeof l.link.name) < sizeof l.link.name && l.link.name[0] != '\0');
         }
+        // An announcement received cut short: only its first bytes are
+        // there to be read.
+        const size_t cut = nh->nlmsg_len - nh->nlmsg_seq % (nh->nlmsg_len - sizeof(nlmsghdr) + 1);
+        const std::unique_ptr<char[]> part(new char[cut]);
+        memcpy(part.get(), nh, cut);
+        (void)parselink(reinterpret_cast<const nlmsghdr *>(part.get()), cut, &l);
         int index = 0;
         linkcounters c{};
         (void)parsestats(nh, &index, &c);

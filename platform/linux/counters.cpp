@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/if_link.h>
 #include <linux/rtnetlink.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,20 @@
 
 #include "platform/linux/fd.h"
 #include "platform/linux/rtnl.h"
+
+linkcounters countersof(const rtnl_link_stats64 &s) {
+    linkcounters c{};
+    c.rxbytes = s.rx_bytes;
+    c.rxpackets = s.rx_packets;
+    c.rxerrors = s.rx_errors;
+    // As /proc/net/dev counts drops.
+    c.rxdrops = s.rx_dropped + s.rx_missed_errors;
+    c.txbytes = s.tx_bytes;
+    c.txpackets = s.tx_packets;
+    c.txerrors = s.tx_errors;
+    c.collisions = s.collisions;
+    return c;
+}
 
 bool parsestats(const nlmsghdr *nh, int *index, linkcounters *c) {
     if (nh->nlmsg_type != RTM_NEWSTATS) {
@@ -25,15 +40,7 @@ bool parsestats(const nlmsghdr *nh, int *index, linkcounters *c) {
         rtnl_link_stats64 s{};
         memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
         *index = static_cast<int>(static_cast<const if_stats_msg *>(NLMSG_DATA(nh))->ifindex);
-        c->rxbytes = s.rx_bytes;
-        c->rxpackets = s.rx_packets;
-        c->rxerrors = s.rx_errors;
-        // As /proc/net/dev counts drops.
-        c->rxdrops = s.rx_dropped + s.rx_missed_errors;
-        c->txbytes = s.tx_bytes;
-        c->txpackets = s.tx_packets;
-        c->txerrors = s.tx_errors;
-        c->collisions = s.collisions;
+        *c = countersof(s);
         return true;
     }
     return false;
@@ -178,6 +185,14 @@ bool opencounters(countsource *s) {
     return opendev(s);
 #else
     s->nl = rtnl_socket();
+    // The requests of a datagram are answered into the receive buffer
+    // before any is read: as many as it holds (an answer takes about
+    // 1.3 KiB of it).
+    int room = 0;
+    socklen_t len = sizeof room;
+    if (s->nl >= 0 && getsockopt(s->nl, SOL_SOCKET, SO_RCVBUF, &room, &len) == 0) {
+        s->asks = std::clamp(room / 2048, 1, 64);
+    }
     return s->nl >= 0;
 #endif
 }
@@ -196,4 +211,85 @@ bool readcounters(countsource *s, void (*put)(int, const char *, const linkcount
     }
     // Refused at the first reading: /proc/net/dev from now on.
     return opendev(s) && readdev(s->dev, put, arg);
+}
+
+bool askcounters(countsource *s, const int *indexes, size_t m,
+                 void (*answer)(size_t i, const linkcounters *c, void *arg), void *arg) {
+    constexpr unsigned BATCH = 64;
+    constexpr size_t ROOM = 1024;
+    struct request {
+        nlmsghdr nh;
+        if_stats_msg stats;
+    };
+    static request reqs[BATCH];
+    alignas(nlmsghdr) static char answers[BATCH][ROOM];
+    static iovec iov[BATCH];
+    static mmsghdr msgs[BATCH];
+    const size_t batch = std::min<size_t>(BATCH, static_cast<size_t>(std::max(s->asks, 1)));
+    for (size_t at = 0; at < m; at += batch) {
+        const size_t k = std::min(batch, m - at);
+        const unsigned first = rtnl_seqs(static_cast<unsigned>(k));
+        for (size_t j = 0; j < k; ++j) {
+            request &r = reqs[j];
+            r = {};
+            r.nh.nlmsg_len = sizeof r;
+            r.nh.nlmsg_type = RTM_GETSTATS;
+            r.nh.nlmsg_flags = NLM_F_REQUEST;
+            r.nh.nlmsg_seq = first + static_cast<unsigned>(j);
+            r.stats.ifindex = static_cast<uint32_t>(indexes[at + j]);
+            r.stats.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+        }
+        if (send(s->nl, reqs, k * sizeof(request), 0) < 0) {
+            return false;
+        }
+        // The kernel has answered every request of the datagram by the time
+        // it is sent: what is there is all that comes.
+        size_t answered = 0;
+        bool refused = false;
+        int why = 0;
+        while (answered < k) {
+            for (unsigned j = 0; j < BATCH; ++j) {
+                iov[j] = {answers[j], ROOM};
+                msgs[j] = {};
+                msgs[j].msg_hdr.msg_iov = &iov[j];
+                msgs[j].msg_hdr.msg_iovlen = 1;
+            }
+            const int n = recvmmsg(s->nl, msgs, static_cast<unsigned>(k - answered), MSG_DONTWAIT, nullptr);
+            if (n < 0 && (errno == EINTR || errno == ENOBUFS)) {
+                continue;
+            }
+            if (n < 0) {
+                break;
+            }
+            for (int d = 0; d < n; ++d) {
+                auto rest = static_cast<size_t>(msgs[d].msg_len);
+                for (auto *nh = reinterpret_cast<const nlmsghdr *>(answers[d]); rtnl_ok(nh, rest);
+                     nh = rtnl_next(nh, &rest)) {
+                    const unsigned j = nh->nlmsg_seq - first;
+                    if (j >= k) {
+                        continue;  // an answer to an earlier request
+                    }
+                    ++answered;
+                    int index = 0;
+                    linkcounters c{};
+                    if (parsestats(nh, &index, &c)) {
+                        answer(at + j, &c, arg);
+                    } else if (nh->nlmsg_type == NLMSG_ERROR && nh->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr))) {
+                        const int err = -static_cast<const nlmsgerr *>(NLMSG_DATA(nh))->error;
+                        if (err == ENODEV) {
+                            answer(at + j, nullptr, arg);
+                        } else {
+                            refused = true;
+                            why = err;
+                        }
+                    }
+                }
+            }
+        }
+        if (refused) {
+            errno = why;
+            return false;
+        }
+    }
+    return true;
 }

@@ -3,9 +3,11 @@
 #ifndef ZORVAT_PLATFORM_LINUX_COUNTERS_H
 #define ZORVAT_PLATFORM_LINUX_COUNTERS_H
 
+#include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <net/if.h>
 
+#include <cstddef>
 #include <cstdint>
 
 // The kernel's counters of a link that the statistics come from.
@@ -19,6 +21,9 @@ struct linkcounters {
     uint64_t txerrors;
     uint64_t collisions;
 };
+
+// The kernel's 64-bit statistics of a link as the counters.
+linkcounters countersof(const rtnl_link_stats64 &s);
 
 // A message of a statistics dump (RTM_NEWSTATS with the 64-bit link
 // statistics): the link's index and its counters.  False when it is no
@@ -38,6 +43,7 @@ struct countsource {
     int nl = -1;   // rtnetlink socket of the statistics dumps
     int dev = -1;  // /proc/net/dev, once it is the source
     bool chosen = false;
+    int asks = 1;  // requests of askcounters a datagram
 };
 
 // A socket for the statistics dumps into s; false with errno set.  Built
@@ -50,5 +56,17 @@ bool opencounters(countsource *s);
 // False, with errno set, when the counters can't be read.
 bool readcounters(countsource *s, void (*put)(int index, const char *name, const linkcounters &c, void *arg),
                   void *arg);
+
+// The counters of the links of indexes[0] to indexes[m - 1] alone, where
+// the statistics dump is the source: a request for each link, many to a
+// datagram.  answer(i, counters, arg) for each request i answered, with
+// null counters when the kernel has no link of that index.  The kernel
+// answers as it takes the requests, so the requests of a datagram are as
+// many as the socket's receive buffer holds the answers of; a request
+// whose answer found no room all the same (the buffer made smaller by
+// another) gets no answer.  Takes no memory.  False, with errno set, when
+// the requests are refused.
+bool askcounters(countsource *s, const int *indexes, size_t m,
+                 void (*answer)(size_t i, const linkcounters *c, void *arg), void *arg);
 
 #endif

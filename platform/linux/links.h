@@ -5,6 +5,9 @@
 #include <linux/netlink.h>
 #include <net/if.h>
 
+#include <cstddef>
+
+#include "platform/linux/counters.h"
 #include "platform/linux/table.h"
 
 // A link: its index, its flags (as SIOCGIFFLAGS gives them) and its name.
@@ -14,9 +17,24 @@ struct rtlink {
     char name[IFNAMSIZ];
 };
 
+// What a link message tells: the link, whether it is gone (deleted, or
+// moved to another network namespace), and, when the message carries them
+// (IFLA_STATS64, as every announcement does), the link's counters at that
+// moment.
+struct linkchange {
+    rtlink link;
+    bool gone;
+    bool counted;
+    linkcounters c;
+};
+
 // A message of a link dump or a link announcement (RTM_NEWLINK,
-// RTM_DELLINK) into *l.  False when it is no such message or names no link.
-bool parselink(const nlmsghdr *nh, rtlink *l);
+// RTM_DELLINK) into *n, from the first len bytes of it: an announcement
+// may be received cut short, and what it holds within them is read.  False
+// when it is no such message, names no link, or is of the bridge family
+// (AF_BRIDGE: a bridge port's state, a port joining or leaving, a bridge
+// deleted under its ports), which tells nothing of the link itself.
+bool parselink(const nlmsghdr *nh, size_t len, linkchange *n);
 
 // The kernel's link table as it is now, in index order.  A table dumped
 // before serves again as long as it is current: no link announcement has
@@ -28,15 +46,15 @@ bool parselink(const nlmsghdr *nh, rtlink *l);
 const table<rtlink> *linktable();
 
 // A subscription to the kernel's link announcements: a socket, or -1 with
-// errno set.
+// errno set.  Its receive buffer holds a burst of some thousands of
+// announcements where the process may raise it (CAP_NET_ADMIN), and the
+// system's largest elsewhere.
 int linkwatch();
 
 // Take, without waiting, every announcement that has come on the
-// subscription since the last call, in the order they came:
-// seen(link, gone, arg) for each, gone when the link was deleted or moved
-// to another namespace.  False when announcements were lost (the
-// subscription overflowed, or one was too large to receive): any link may
-// have changed since the last call.
-bool linknews(int fd, void (*seen)(const rtlink &, bool gone, void *), void *arg);
+// subscription since the last call, in the order they came: seen(change,
+// arg) for each.  False when announcements were lost (the subscription
+// overflowed): any link may have changed since the last call.
+bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg);
 
 #endif

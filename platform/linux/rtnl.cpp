@@ -73,6 +73,12 @@ ssize_t receive(int fd, bool grow) {
 
 }  // namespace
 
+unsigned rtnl_seqs(unsigned n) {
+    const unsigned first = lastseq + 1;
+    lastseq += n;
+    return first;
+}
+
 int rtnl_socket(unsigned groups) {
     const int type = SOCK_RAW | SOCK_CLOEXEC | (groups ? SOCK_NONBLOCK : 0);
     int fd = ownfd(socket(AF_NETLINK, type, NETLINK_ROUTE));
@@ -107,7 +113,7 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
     req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
     // Each request has its own number: the answers to an earlier dump that
     // failed half way are told apart and passed over.
-    const unsigned seq = ++lastseq;
+    const unsigned seq = rtnl_seqs(1);
     req.nh.nlmsg_seq = seq;
     switch (type) {
     case RTM_GETADDR:

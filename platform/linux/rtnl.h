@@ -25,6 +25,10 @@ int rtnl_socket(unsigned groups = 0);
 // errno set, when the kernel refuses the dump or the socket fails.
 bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *arg, bool grow);
 
+// Numbers for n requests of one's own: the first of n numbers that no
+// request had before.
+unsigned rtnl_seqs(unsigned n);
+
 // Walking the messages of a datagram and the attributes of a message, as
 // the kernel's NLMSG_OK/NLMSG_NEXT and RTA_OK/RTA_NEXT do, but safe at the
 // end of any bytes: rest is what is left from the message or attribute

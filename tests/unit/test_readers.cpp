@@ -1,12 +1,16 @@
 // The Linux readers of the kernel's tables, fed recorded answers
 // (fixtures/record.sh says how they were made and what was on the links)
 // and texts of /proc/net/dev: no root, no namespace.
+#include <linux/if_link.h>
+#include <linux/rtnetlink.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -27,6 +31,7 @@ namespace {
 
 using std::string;
 using named = std::vector<std::pair<int, string>>;
+using strings = std::vector<string>;
 
 string fixture(const string &name) {
     std::ifstream in(string(ZORVAT_FIXTURES) + "/" + name, std::ios::binary);
@@ -58,33 +63,59 @@ TEST(Readers, LinkDumpWithAMessageOver64KiB) {
     size_t largest = 0;
     eachmessage(fixture("linkdump.bin"), [&](const nlmsghdr *nh) {
         largest = std::max<size_t>(largest, nh->nlmsg_len);
-        rtlink l{};
-        if (parselink(nh, &l)) {
-            links.emplace_back(l.index, l.name);
-            EXPECT_EQ((l.flags & IFF_LOOPBACK) != 0, links.back().second == "lo");
+        linkchange l{};
+        if (parselink(nh, nh->nlmsg_len, &l)) {
+            links.emplace_back(l.link.index, l.link.name);
+            EXPECT_EQ((l.link.flags & IFF_LOOPBACK) != 0, links.back().second == "lo");
         }
     });
     EXPECT_GT(largest, 65536u);
     EXPECT_EQ(links, (named{{1, "lo"}, {10, "va"}, {11, "vb"}, {20, "big"}, {21, "small"}}));
 }
 
+// Labels in the order they are listed: by link, each link's in the
+// kernel's order, each name of a link once (the first).
 TEST(Readers, AddressDumpGivesEachLabelOfALinkOnce) {
     ZV_SKIP_UNLESS_LITTLE_ENDIAN();
-    table<label> labels{};
+    std::vector<label> recorded;
     eachmessage(fixture("addrdump.bin"), [&](const nlmsghdr *nh) {
         label l{};
         if (parselabel(nh, &l)) {
-            l.order = labels.count;
-            *labels.add() = l;
+            recorded.push_back(l);
         }
     });
-    orderlabels(&labels);
-    named got;
-    for (size_t i = 0; i < labels.count; ++i) {
-        got.emplace_back(labels.items[i].index, labels.items[i].name);
+    auto make = [](int index, const char *name) {
+        label l{};
+        l.index = index;
+        snprintf(l.name, sizeof l.name, "%s", name);
+        return l;
+    };
+    const struct {
+        const char *what;
+        std::vector<label> taken;  // in the kernel's order
+        named listed;
+    } cases[] = {
+        {"recorded", recorded, {{1, "lo:1"}, {10, "va:2"}}},
+        {"a name again, later, on the same link",
+         {make(2, "eth0:b"), make(1, "lo:2"), make(2, "eth0:a"), make(1, "lo:1"), make(2, "eth0:b"), make(1, "lo:2")},
+         {{1, "lo:2"}, {1, "lo:1"}, {2, "eth0:b"}, {2, "eth0:a"}}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        table<label> labels{};
+        for (const label &l : c.taken) {
+            label *to = labels.add();
+            *to = l;
+            to->order = labels.count - 1;
+        }
+        orderlabels(&labels);
+        named got;
+        for (size_t i = 0; i < labels.count; ++i) {
+            got.emplace_back(labels.items[i].index, labels.items[i].name);
+        }
+        labels.release();
+        EXPECT_EQ(got, c.listed);
     }
-    labels.release();
-    EXPECT_EQ(got, (named{{1, "lo:1"}, {10, "va:2"}}));
 }
 
 // The counters the recorded traffic left: 7 datagrams of 100 bytes from va
@@ -117,6 +148,106 @@ TEST(Readers, StatisticsDump) {
         want[index] = fields(c);
     }
     EXPECT_EQ(got, want);
+}
+
+// Every counter from its own field of the kernel's 64-bit statistics, in a
+// statistics dump and in a link announcement alike: each field a number of
+// its own, so that one taken from another field, or left out of a sum,
+// shows.
+TEST(Readers, EveryCounterFromItsOwnStatistic) {
+    rtnl_link_stats64 s{};
+    uint64_t bits[sizeof s / sizeof(uint64_t)];
+    for (size_t i = 0; i < std::size(bits); ++i) {
+        bits[i] = uint64_t{1} << i;
+    }
+    memcpy(&s, bits, sizeof s);
+    // rx_bytes, rx_packets, rx_errors, rx_dropped + rx_missed_errors, then
+    // tx_bytes, tx_packets, tx_errors, collisions.
+    const std::vector<uint64_t> want = {s.rx_bytes, s.rx_packets, s.rx_errors, s.rx_dropped + s.rx_missed_errors,
+                                        s.tx_bytes, s.tx_packets, s.tx_errors, s.collisions};
+    ASSERT_EQ(want[3], (uint64_t{1} << 6) + (uint64_t{1} << 15));
+
+    auto message = [&](unsigned short type, size_t head, unsigned short attr) {
+        std::vector<nlmsghdr> room(64);
+        auto *nh = room.data();
+        nh->nlmsg_type = type;
+        nh->nlmsg_len = static_cast<uint32_t>(NLMSG_SPACE(head) + RTA_LENGTH(sizeof s));
+        auto *data = static_cast<unsigned char *>(NLMSG_DATA(nh));
+        if (type == RTM_NEWSTATS) {
+            reinterpret_cast<if_stats_msg *>(data)->ifindex = 7;
+        } else {
+            reinterpret_cast<ifinfomsg *>(data)->ifi_index = 7;
+        }
+        auto *rta = reinterpret_cast<rtattr *>(data + NLMSG_ALIGN(head));
+        rta->rta_type = attr;
+        rta->rta_len = static_cast<unsigned short>(RTA_LENGTH(sizeof s));
+        memcpy(RTA_DATA(rta), &s, sizeof s);
+        return room;
+    };
+    const auto dump = message(RTM_NEWSTATS, sizeof(if_stats_msg), IFLA_STATS_LINK_64);
+    int index = 0;
+    linkcounters c{};
+    ASSERT_TRUE(parsestats(dump.data(), &index, &c));
+    EXPECT_EQ(index, 7);
+    EXPECT_EQ(fields(c), want);
+
+    const auto news = message(RTM_NEWLINK, sizeof(ifinfomsg), IFLA_STATS64);
+    linkchange l{};
+    parselink(news.data(), news.data()->nlmsg_len, &l);  // names no link: false, the counters read all the same
+    EXPECT_TRUE(l.counted);
+    EXPECT_EQ(fields(l.c), want);
+}
+
+// Link announcements as they came of a rename and back, and of a bridge
+// port joining and leaving and its bridge deleted under it: each tells of
+// its link, with the link's counters, but those of the bridge family,
+// which tell of the port and not of the link, are none; and an
+// announcement received cut short gives what it holds within the bytes
+// received.
+TEST(Readers, LinkAnnouncements) {
+    ZV_SKIP_UNLESS_LITTLE_ENDIAN();
+    const std::map<int, linkcounters> counted = {{10, recorded.at(10)}, {11, recorded.at(11)}, {30, {}}};
+    strings names10;
+    strings gone;
+    size_t bridged = 0;
+    eachmessage(fixture("news.bin"), [&](const nlmsghdr *nh) {
+        const auto *ifi = static_cast<const ifinfomsg *>(NLMSG_DATA(nh));
+        linkchange l{};
+        const bool told = parselink(nh, nh->nlmsg_len, &l);
+        bridged += ifi->ifi_family == AF_BRIDGE;
+        if (!told) {
+            EXPECT_EQ(ifi->ifi_family, AF_BRIDGE) << "an announcement of the link's own not read";
+            return;
+        }
+        SCOPED_TRACE(l.link.name);
+        ASSERT_EQ(counted.count(l.link.index), 1u);
+        EXPECT_TRUE(l.counted);
+        EXPECT_EQ(fields(l.c), fields(counted.at(l.link.index)));
+        if (l.link.index == 10) {
+            names10.push_back(l.link.name);
+        }
+        if (l.gone) {
+            gone.push_back(l.link.name);
+        }
+        // Cut short: before the name, with the name only, with the counters.
+        const struct {
+            size_t len;
+            bool told;
+            bool counted;
+        } cuts[] = {{NLMSG_SPACE(sizeof(ifinfomsg)), false, false}, {64, true, false}, {1024, true, true}};
+        for (const auto &cut : cuts) {
+            SCOPED_TRACE(cut.len);
+            linkchange part{};
+            EXPECT_EQ(parselink(nh, cut.len, &part), cut.told);
+            EXPECT_EQ(part.counted, cut.counted);
+            if (cut.told) {
+                EXPECT_STREQ(part.link.name, l.link.name);
+            }
+        }
+    });
+    EXPECT_GT(bridged, 0u);
+    EXPECT_EQ(names10, (strings{"va", "vtmp", "va"}));
+    EXPECT_EQ(gone, strings{"br0"});
 }
 
 // The rows that a reading of the text gives, by name.
