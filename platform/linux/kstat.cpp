@@ -8,30 +8,46 @@
 // (the received packets dropped), "ierrors" and "oerrors"; and "rbytes",
 // "ipackets", "obytes" and "opackets", the low 32 bits of the byte and
 // packet counters, under the names the operating system's network drivers
-// use.  Its data are made at its first good read.
+// use.  A kstat keeps its counters; its statistics are made from them by
+// each read, in room that serves the kstat read last (see kstat_read).
 //
-// Readings.  The counters of all links are read together (counters.h).  A
+// Readings.  The counters are read for many kstats at once (counters.h).  A
 // reading is made by the first kstat_read after kstat_open, and by every
 // kstat_read of a kstat that the current reading has served already; every
 // other kstat_read is served from the current reading.  A monitor that
 // reads each of its kstats once a turn so has all the figures of a turn
-// from one reading made in that turn, at the cost of one.  A reading keeps
+// from one reading made in that turn.  The first reading, and every reading
+// after one that served many of the chain's kstats, is one statistics dump
+// of every link; a reading after one that served few asks the kernel for
+// the links of those kstats alone, a request each (few: m kstats of a chain
+// of n, m * (2 + n / 1000) < n, where a request costs the kernel more than
+// a link's share of a dump: about 0.6 us against 0.17 us with 1000 links,
+// 2.5 us against 0.19 us with 10,000).  A kstat read that a reading did not
+// ask for is asked for alone, so it too has its counters from that turn.
+// /proc/net/dev, where it is the source, is read whole.  A reading keeps
 // the counters of the chain's links only, in room made at open, so it needs
 // no memory.  When a reading fails (the kernel refuses the dump), every
 // read it serves fails and leaves its kstat without data: the statistics
 // are not available, rather than old ones passed off as new.
 //
-// A kstat is the link that bears its name.  The index of that link is kept
-// with the kstat, to find its counters in the statistics dump, and is
-// brought up to date at every reading from the kernel's link announcements
-// (links.h), which cost nothing while no link changes.  A kstat whose name
-// no link bears any more (deleted, renamed, moved to another namespace)
-// fails its reads with ENXIO and keeps its data.  One whose name has passed
-// to another link begins again: its counters are zero in the reading that
-// learns of it, and the new link's from the next.  It never reads another
-// link's counters under its name.  When announcements were lost, every
-// kstat's link is looked up by name once.  /proc/net/dev names the links
-// itself.
+// A kstat is the link that bears its name, and never shows another link's
+// counters or a link's history as traffic.  Its link is followed through
+// the kernel's link announcements (links.h), taken at each reading before
+// its counters, so that the counters are read of each kstat's link as it
+// is now; they cost nothing while no link changes.  A kstat whose name no
+// link bears any more (deleted, renamed, moved to another namespace) fails
+// its reads with ENXIO and keeps its counters as they were when its name
+// left the link.  When its name passes to a link (a new one, another one,
+// the same one coming back, one moved in from another namespace), its
+// counters go on from their last values with that link's traffic from the
+// moment it took the name, as the announcement counted it; where no such
+// count is had (announcements lost), from the link's counters at the next
+// reading that has them: some traffic of the passage may be left out, none
+// is ever added.  So the counters of a kstat never go down, and a monitor
+// sees only traffic of the name.  When announcements were lost, the links
+// are looked up by name once: with one link dump, or, when the last reading
+// served few kstats, a lookup of each of those (SIOCGIFINDEX), and of any
+// other when it is read.
 #include "platform/kstat.h"
 
 #include <net/if.h>
@@ -49,6 +65,7 @@
 #include "platform/clock.h"
 #include "platform/linux/counters.h"
 #include "platform/linux/links.h"
+#include "platform/linux/rtnl.h"
 
 namespace {
 
@@ -69,32 +86,54 @@ constexpr statistic stats[] = {
 };
 constexpr unsigned NSTATS = std::size(stats);
 
-// What the library keeps of a kstat (its ks_private).
+// The counters, one by one.
+constexpr uint64_t linkcounters::*counters[] = {
+    &linkcounters::rxbytes, &linkcounters::rxpackets, &linkcounters::rxerrors,  &linkcounters::rxdrops,
+    &linkcounters::txbytes, &linkcounters::txpackets, &linkcounters::txerrors, &linkcounters::collisions,
+};
+
+// What the library keeps of a kstat (its ks_private).  Its counters are
+// its link's moved on by off, modulo 2^64; readings are numbered from 1.
 struct kslink {
-    int index;              // of the link that bears the kstat's name; 0: none does
-    unsigned long served;   // the reading that last served the kstat
-    unsigned long counted;  // the reading that holds its counters in c
-    unsigned next;          // the statistic that kstat_data_lookup tries first
+    int index;         // of the link that bears the kstat's name; 0: none does
+    bool based;        // off is known; else the link's next counters make it
+    bool hasdata;      // the kstat has had counters
+    unsigned char next;  // the statistic that kstat_data_lookup tries first
+    unsigned served;   // the reading that last served the kstat
+    unsigned counted;  // the reading that holds its link's counters in c
+    unsigned asked;    // the reading that asked for its link alone
+    unsigned checked;  // the reading that last looked its link up by name
     linkcounters c;
+    linkcounters off;
 };
 
 struct library {
     kstat_ctl_t kc;  // first: the handle the monitors hold
     countsource src;
-    int watch;              // link announcements; -1: none, each reading looks the links up
-    unsigned long reading;  // number of the current reading, 0 before the first
-    bool readok;            // it was made
-    int readerr;            // else why not
-    hrtime_t taken;         // when
-    bool moved;             // a kstat's link changed while the news were taken
-    size_t n;               // kstats
+    int watch;         // link announcements; -1: none, each reading looks the links up
+    unsigned reading;  // number of the current reading, 0 before the first
+    bool readok;       // it was made
+    int readerr;       // else why not
+    bool asking;       // it asked for the links of the kstats it serves alone
+    bool noasks;       // the kernel refused such requests
+    unsigned lost;     // kstats looked up before this reading are looked up when read
+    hrtime_t taken;    // when
+    size_t n;          // kstats
     kstat_t *ks;
-    kstat_named_t *data;  // NSTATS a kstat
     kslink *links;
-    kslink **byindex;  // the kstats by their link's index
-    kstat_t **names;   // open hash of the kstats by name
+    unsigned *byindex;  // open hash of the kstats (their number + 1) by their link's index
+    unsigned *byname;   // open hash of the kstats by name
+    size_t indexmask;
     size_t namemask;
-    void *room;  // of ks, links, byindex and names
+    unsigned *served;  // the kstats the current reading served, in the order read
+    unsigned *before;  // those of the reading before
+    size_t nserved;
+    size_t nbefore;
+    int *asks;              // the links a reading asks for, by index
+    const int *askedfor;    // the links of the requests being answered
+    kstat_t *viewer;  // the kstat whose statistics `view` holds
+    kstat_named_t view[NSTATS];
+    void *room;  // of ks, links, the hashes and lists
     size_t roomsize;
 };
 static_assert(std::is_standard_layout_v<library>, "the handle is the library's first member");
@@ -107,124 +146,265 @@ kslink *linkof(const kstat_t *ksp) {
     return static_cast<kslink *>(ksp->ks_private);
 }
 
-size_t hashname(const char *s) {
-    size_t h = 14695981039346656037ULL;
+unsigned numberof(const library *lib, const kslink *k) {
+    return static_cast<unsigned>(k - lib->links);
+}
+
+// FNV-1a of the name, 32 bits wide on every processor.
+uint32_t hashname(const char *s) {
+    uint32_t h = 2166136261U;
     for (int i = 0; i < KSTAT_STRLEN && s[i] != '\0'; ++i) {
-        h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ULL;
+        h = (h ^ static_cast<unsigned char>(s[i])) * 16777619U;
     }
     return h;
 }
 
-// The slot of the name in the hash: the kstat of that name, or an empty
+// The slot of the name in its hash: the kstat of that name, or an empty
 // slot where it would go.
-kstat_t **nameslot(const library *lib, const char *name) {
+unsigned *nameslot(const library *lib, const char *name) {
     for (size_t i = hashname(name) & lib->namemask;; i = (i + 1) & lib->namemask) {
-        kstat_t **slot = &lib->names[i];
-        if (!*slot || strncmp((*slot)->ks_name, name, KSTAT_STRLEN) == 0) {
+        unsigned *slot = &lib->byname[i];
+        if (!*slot || strncmp(lib->ks[*slot - 1].ks_name, name, KSTAT_STRLEN) == 0) {
             return slot;
         }
     }
 }
 
+kslink *byname(const library *lib, const char *name) {
+    const unsigned slot = *nameslot(lib, name);
+    return slot ? &lib->links[slot - 1] : nullptr;
+}
+
+size_t indexhome(const library *lib, int index) {
+    return (static_cast<uint32_t>(index) * 2654435761U) & lib->indexmask;
+}
+
 kslink *byindex(const library *lib, int index) {
-    kslink **end = lib->byindex + lib->n;
-    kslink **it = std::lower_bound(lib->byindex, end, index, [](const kslink *k, int i) { return k->index < i; });
-    return it != end && (*it)->index == index ? *it : nullptr;
-}
-
-void sortbyindex(library *lib) {
-    std::sort(lib->byindex, lib->byindex + lib->n,
-              [](const kslink *a, const kslink *b) { return a->index < b->index; });
-}
-
-// A link's counters in the reading being made.
-void put(int index, const char *name, const linkcounters &c, void *arg) {
-    auto *lib = static_cast<library *>(arg);
-    kslink *k = nullptr;
-    if (name) {
-        if (kstat_t *ks = *nameslot(lib, name)) {
-            k = linkof(ks);
+    for (size_t i = indexhome(lib, index); lib->byindex[i]; i = (i + 1) & lib->indexmask) {
+        kslink *k = &lib->links[lib->byindex[i] - 1];
+        if (k->index == index) {
+            return k;
         }
-    } else if (index > 0) {
-        k = byindex(lib, index);
     }
-    if (k) {
-        k->c = c;
-        k->counted = lib->reading;
-    }
+    return nullptr;
 }
 
-// The kstat's name is now borne by the link of index, or by none (0).  The
-// counters the reading holds for it are another link's, or none: a kstat
-// that takes a link begins again from zero, one left without keeps its data.
-void relink(library *lib, kslink *k, int index) {
-    if (k->index == index) {
+void holdindex(library *lib, kslink *k) {
+    size_t i = indexhome(lib, k->index);
+    while (lib->byindex[i]) {
+        i = (i + 1) & lib->indexmask;
+    }
+    lib->byindex[i] = numberof(lib, k) + 1;
+}
+
+// Out of the index hash; the kstats after it in its run move up, so that
+// each stays reachable from its home slot.
+void dropindex(library *lib, kslink *k) {
+    const size_t mask = lib->indexmask;
+    size_t i = indexhome(lib, k->index);
+    while (lib->byindex[i] != numberof(lib, k) + 1) {
+        i = (i + 1) & mask;
+    }
+    for (size_t j = (i + 1) & mask; lib->byindex[j]; j = (j + 1) & mask) {
+        const size_t home = indexhome(lib, lib->links[lib->byindex[j] - 1].index);
+        // Moved up unless its home lies after the gap, up to it.
+        if (((j - home) & mask) >= ((j - i) & mask)) {
+            lib->byindex[i] = lib->byindex[j];
+            i = j;
+        }
+    }
+    lib->byindex[i] = 0;
+}
+
+// No link bears the kstat's name any more.  Its counters as they were when
+// the name left, when the announcement counted them (at); they never go
+// down, though: a reading may have had them later.
+void unbind(library *lib, kslink *k, const linkcounters *at) {
+    if (k->index == 0) {
         return;
     }
-    k->index = index;
-    lib->moved = true;
+    if (at && k->based) {
+        for (uint64_t linkcounters::*f : counters) {
+            k->c.*f = std::max(k->c.*f, at->*f + k->off.*f);
+        }
+    }
+    dropindex(lib, k);
+    k->index = 0;
     k->counted = 0;
-    if (index > 0) {
-        k->c = linkcounters{};
-        k->counted = lib->reading;
-        lib->ks[k - lib->links].ks_crtime = lib->taken;
-    }
 }
 
-// A link announcement: the link of this index has this name now, or is gone.
-void seen(const rtlink &l, bool gone, void *arg) {
+// The kstat's name has passed to the link of index: its counters go on from
+// what they are, with that link's counters at the passage (at) as their
+// base, or those of the next reading.  A kstat that bore the index has lost
+// its link.
+void bind(library *lib, kslink *k, int index, const linkcounters *at) {
+    if (kslink *holder = byindex(lib, index); holder && holder != k) {
+        unbind(lib, holder, nullptr);
+    }
+    if (k->index != index) {
+        if (k->index) {
+            dropindex(lib, k);
+        }
+        k->index = index;
+        holdindex(lib, k);
+    }
+    k->based = at != nullptr;
+    if (at) {
+        for (uint64_t linkcounters::*f : counters) {
+            k->off.*f = k->c.*f - at->*f;
+        }
+    }
+    k->counted = 0;
+}
+
+// The counters of a kstat's link in the reading being made.
+void count(library *lib, kslink *k, const linkcounters &link) {
+    for (uint64_t linkcounters::*f : counters) {
+        if (k->based) {
+            k->c.*f = link.*f + k->off.*f;
+        } else {
+            k->off.*f = k->c.*f - link.*f;
+        }
+    }
+    k->based = true;
+    k->hasdata = true;
+    k->counted = lib->reading;
+}
+
+void put(int index, const char *name, const linkcounters &c, void *arg) {
     auto *lib = static_cast<library *>(arg);
-    for (size_t i = 0; i < lib->n; ++i) {
-        if (lib->links[i].index == l.index && (gone || strncmp(lib->ks[i].ks_name, l.name, KSTAT_STRLEN) != 0)) {
-            relink(lib, &lib->links[i], 0);
-        }
+    // /proc/net/dev names the link: it is a kstat's while that kstat has a
+    // link, as far as the announcements tell.
+    kslink *k = name ? byname(lib, name) : index > 0 ? byindex(lib, index) : nullptr;
+    if (k && k->index > 0) {
+        count(lib, k, c);
     }
-    if (!gone) {
-        if (kstat_t *ks = *nameslot(lib, l.name)) {
-            relink(lib, linkof(ks), l.index);
+}
+
+void answered(size_t i, const linkcounters *c, void *arg) {
+    auto *lib = static_cast<library *>(arg);
+    if (kslink *k = byindex(lib, lib->askedfor[i])) {
+        k->asked = lib->reading;
+        if (c) {
+            count(lib, k, *c);
         }
     }
 }
 
-// Every kstat's link looked up by its name: after announcements were lost.
-void recheck(library *lib) {
-    for (size_t i = 0; i < lib->n; ++i) {
-        ifreq ifr{};
-        memcpy(ifr.ifr_name, lib->ks[i].ks_name, sizeof ifr.ifr_name - 1);
-        if (ioctl(lib->src.nl, SIOCGIFINDEX, &ifr) == 0) {
-            relink(lib, &lib->links[i], ifr.ifr_ifindex);
-        } else if (errno == ENODEV) {
-            relink(lib, &lib->links[i], 0);
+// A link announcement.
+void seen(const linkchange &ch, void *arg) {
+    auto *lib = static_cast<library *>(arg);
+    const linkcounters *at = ch.counted ? &ch.c : nullptr;
+    kslink *k = byindex(lib, ch.link.index);
+    if (k && (ch.gone || strncmp(lib->ks[numberof(lib, k)].ks_name, ch.link.name, KSTAT_STRLEN) != 0)) {
+        unbind(lib, k, at);
+    }
+    if (!ch.gone) {
+        if (kslink *named = byname(lib, ch.link.name); named && named->index != ch.link.index) {
+            bind(lib, named, ch.link.index, at);
         }
+    }
+}
+
+// Few kstats of the chain: asking for their links alone costs the kernel
+// less than a dump of every link.
+bool few(const library *lib, size_t m) {
+    return m * (2000 + lib->n) < lib->n * 1000;
+}
+
+// A socket to look links up on.
+int lookupsocket(const library *lib) {
+    return lib->src.nl >= 0 ? lib->src.nl : lib->watch;
+}
+
+// The kstat's link looked up by name.
+void lookup(library *lib, kslink *k) {
+    k->checked = lib->reading;
+    ifreq ifr{};
+    memcpy(ifr.ifr_name, lib->ks[numberof(lib, k)].ks_name, sizeof ifr.ifr_name - 1);
+    if (ioctl(lookupsocket(lib), SIOCGIFINDEX, &ifr) == 0) {
+        if (ifr.ifr_ifindex != k->index) {
+            bind(lib, k, ifr.ifr_ifindex, nullptr);
+        }
+    } else if (errno == ENODEV) {
+        unbind(lib, k, nullptr);
+    }
+}
+
+bool relookuplink(const nlmsghdr *nh, void *arg) {
+    auto *lib = static_cast<library *>(arg);
+    linkchange ch{};
+    if (parselink(nh, nh->nlmsg_len, &ch)) {
+        if (kslink *k = byname(lib, ch.link.name)) {
+            k->checked = lib->reading;
+            if (k->index != ch.link.index) {
+                bind(lib, k, ch.link.index, nullptr);
+            }
+        }
+    }
+    return true;
+}
+
+// Every kstat's link looked up by name: after announcements were lost, or
+// at every reading where there are none.  With one link dump, or a lookup
+// of each kstat the last reading served when they are few, and of any other
+// when it is read.
+void relookup(library *lib) {
+    if (!few(lib, lib->nbefore)) {
+        const int fd = lib->src.nl >= 0 ? lib->src.nl : rtnl_socket();
+        const bool dumped = fd >= 0 && rtnl_dump(fd, RTM_GETLINK, relookuplink, lib, true);
+        if (fd >= 0 && fd != lib->src.nl) {
+            close(fd);
+        }
+        if (dumped) {
+            for (size_t i = 0; i < lib->n; ++i) {
+                kslink *k = &lib->links[i];
+                if (k->checked != lib->reading) {
+                    k->checked = lib->reading;
+                    unbind(lib, k, nullptr);
+                }
+            }
+            return;
+        }
+    }
+    lib->lost = lib->reading;
+    for (size_t i = 0; i < lib->nbefore; ++i) {
+        lookup(lib, &lib->links[lib->before[i]]);
     }
 }
 
 void newreading(library *lib) {
     ++lib->reading;
+    std::swap(lib->served, lib->before);
+    lib->nbefore = lib->nserved;
+    lib->nserved = 0;
     lib->taken = clocktime();
-    lib->readok = readcounters(&lib->src, put, lib);
-    lib->readerr = lib->readok ? 0 : errno;
-    if (lib->src.dev >= 0) {
-        // /proc/net/dev names the links: no announcements needed.
-        lib->kc.kc_kd = lib->src.dev;
-        if (lib->watch >= 0) {
-            close(lib->watch);
-            lib->watch = -1;
-        }
-        return;
-    }
-    if (!lib->readok) {
-        return;
-    }
-    // The announcements of changes made before the dump, and since; a
-    // kstat whose link changed leaves what the dump gave it.
-    lib->moved = false;
+    // The links' changes first: the counters are then read of each kstat's
+    // link as it is now.
     if (lib->watch < 0 || !linknews(lib->watch, seen, lib)) {
-        recheck(lib);
+        relookup(lib);
     }
-    if (lib->moved) {
-        sortbyindex(lib);
+    lib->asking = lib->reading > 1 && lib->src.dev < 0 && !lib->noasks && few(lib, lib->nbefore);
+    if (lib->asking) {
+        size_t m = 0;
+        for (size_t i = 0; i < lib->nbefore; ++i) {
+            if (const int index = lib->links[lib->before[i]].index; index > 0) {
+                lib->asks[m++] = index;
+            }
+        }
+        lib->askedfor = lib->asks;
+        lib->readok = askcounters(&lib->src, lib->asks, m, answered, lib);
+        if (!lib->readok && errno != ENOMEM && errno != EINTR) {
+            // Refused: a dump, from now on.
+            lib->noasks = true;
+            lib->asking = false;
+        }
     }
+    if (!lib->asking) {
+        lib->readok = readcounters(&lib->src, put, lib);
+    }
+    lib->readerr = lib->readok ? 0 : errno;
+    lib->kc.kc_kd = lib->src.dev >= 0 ? lib->src.dev : lib->src.nl;
 }
 
 // Copy a name into a zero-filled field, leaving its terminator.
@@ -247,6 +427,27 @@ constexpr namedset fresh = [] {
     return set;
 }();
 
+// The kstat's statistics, from its counters, in the room of the kstat read
+// last: the kstat read before it has no data until it is read again.
+void show(library *lib, kstat_t *ksp) {
+    if (lib->viewer && lib->viewer != ksp) {
+        lib->viewer->ks_data = nullptr;
+    }
+    lib->viewer = ksp;
+    const kslink *k = linkof(ksp);
+    kstat_named_t *np = lib->view;
+    for (unsigned i = 0; i < NSTATS; ++i) {
+        const uint64_t v = k->c.*stats[i].from;
+        np[i].value.ui64 = 0;
+        if (stats[i].wide) {
+            np[i].value.ui64 = v;
+        } else {
+            np[i].value.ui32 = static_cast<uint32_t>(v);
+        }
+    }
+    ksp->ks_data = np;
+}
+
 void release(library *lib) {
     for (int fd : {lib->watch, lib->src.nl, lib->src.dev}) {
         if (fd >= 0) {
@@ -256,7 +457,6 @@ void release(library *lib) {
     if (lib->room) {
         munmap(lib->room, lib->roomsize);
     }
-    free(lib->data);
     free(lib);
 }
 
@@ -269,25 +469,20 @@ bool makechain(library *lib, const table<rtlink> &t) {
     }
     lib->n = n;
     lib->namemask = hashsize - 1;
-    // The tables that every kstat has a part of, in one piece whose pages
-    // are made at once: one at a time, on first touch, they would cost more
-    // than the rest of a start.  The statistics' room, made at a kstat's
-    // first read, is paged in only where it is read.
-    // The last two: arrays of pointers, one a kstat.
-    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n + 1) * sizeof(kslink),
-                            (n + 1) * sizeof(kslink *),     // NOLINT(bugprone-sizeof-expression)
-                            hashsize * sizeof(kstat_t *)};  // NOLINT(bugprone-sizeof-expression)
+    lib->indexmask = hashsize - 1;
+    // The tables of the chain in one piece whose pages are made at once:
+    // one at a time, on first touch, they would cost more than the rest of
+    // a start.
+    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n + 1) * sizeof(kslink), hashsize * sizeof(unsigned),
+                            hashsize * sizeof(unsigned), (n + 1) * sizeof(unsigned), (n + 1) * sizeof(unsigned),
+                            (n + 1) * sizeof(int)};
     lib->roomsize = 0;
     for (size_t size : sizes) {
         lib->roomsize += (size + 63) & ~size_t{63};
     }
     void *room =
         mmap(nullptr, lib->roomsize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    lib->data = static_cast<kstat_named_t *>(calloc(n * NSTATS + 1, sizeof(kstat_named_t)));
-    if (room == MAP_FAILED || !lib->data) {
-        if (room != MAP_FAILED) {
-            munmap(room, lib->roomsize);
-        }
+    if (room == MAP_FAILED) {
         errno = ENOMEM;
         return false;
     }
@@ -300,8 +495,11 @@ bool makechain(library *lib, const table<rtlink> &t) {
     }
     lib->ks = static_cast<kstat_t *>(parts[0]);
     lib->links = static_cast<kslink *>(parts[1]);
-    lib->byindex = static_cast<kslink **>(parts[2]);
-    lib->names = static_cast<kstat_t **>(parts[3]);
+    lib->byindex = static_cast<unsigned *>(parts[2]);
+    lib->byname = static_cast<unsigned *>(parts[3]);
+    lib->served = static_cast<unsigned *>(parts[4]);
+    lib->before = static_cast<unsigned *>(parts[5]);
+    lib->asks = static_cast<int *>(parts[6]);
     const hrtime_t made = clocktime();
     for (size_t i = 0; i < n; ++i) {
         kstat_t &k = lib->ks[i];
@@ -315,14 +513,15 @@ bool makechain(library *lib, const table<rtlink> &t) {
         k.ks_ndata = NSTATS;
         k.ks_data_size = NSTATS * sizeof(kstat_named_t);
         k.ks_private = &lib->links[i];
-        lib->links[i].index = t.items[i].index;
-        lib->byindex[i] = &lib->links[i];
-        kstat_t **slot = nameslot(lib, k.ks_name);
+        unsigned *slot = nameslot(lib, k.ks_name);
         if (!*slot) {
-            *slot = &k;
+            *slot = static_cast<unsigned>(i + 1);
         }
+        // It is its link, whose counters it shows as they are.
+        lib->links[i].index = t.items[i].index;
+        lib->links[i].based = true;
+        holdindex(lib, &lib->links[i]);
     }
-    sortbyindex(lib);
     return true;
 }
 
@@ -335,13 +534,11 @@ kstat_ctl_t *kstat_open() {
         return nullptr;
     }
     lib->src = countsource{};
-    lib->watch = -1;
-#ifndef ZORVAT_PROCFS_ONLY
+    memcpy(lib->view, fresh.named, sizeof fresh.named);
     // Subscribed before the link table is taken, so that no change after
     // it goes unseen.  Without a subscription every reading looks each
     // kstat's link up by name.
     lib->watch = linkwatch();
-#endif
     const table<rtlink> *t = linktable();
     if (!t || !opencounters(&lib->src) || !makechain(lib, *t)) {
         const int saved = errno;
@@ -356,7 +553,8 @@ kstat_ctl_t *kstat_open() {
 }
 
 kstat_t *kstat_lookup(kstat_ctl_t *kc, char *ks_module, int ks_instance, char *ks_name) {
-    kstat_t *k = ks_name ? *nameslot(libof(kc), ks_name) : nullptr;
+    const unsigned slot = ks_name ? *nameslot(libof(kc), ks_name) : 0;
+    kstat_t *k = slot ? &libof(kc)->ks[slot - 1] : nullptr;
     // Names are unique in the chain: the kstat of the name is the first
     // that can match.
     if (!k || (ks_module && strncmp(k->ks_module, ks_module, KSTAT_STRLEN) != 0) ||
@@ -373,30 +571,33 @@ kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
     if (lib->reading == 0 || k->served == lib->reading) {
         newreading(lib);
     }
-    k->served = lib->reading;
+    if (k->served != lib->reading) {
+        k->served = lib->reading;
+        lib->served[lib->nserved++] = numberof(lib, k);
+    }
     if (!lib->readok) {
         ksp->ks_data = nullptr;
         errno = lib->readerr;
         return -1;
     }
-    if (k->counted != lib->reading) {
+    if (k->checked < lib->lost) {
+        // Announcements were lost since its link was last looked up.
+        lookup(lib, k);
+    }
+    if (lib->asking && k->index > 0 && k->counted != lib->reading && k->asked != lib->reading) {
+        const int index = k->index;
+        lib->askedfor = &index;
+        (void)askcounters(&lib->src, &index, 1, answered, lib);
+    }
+    if (!k->hasdata) {
+        ksp->ks_data = nullptr;
         errno = ENXIO;
         return -1;
     }
-    if (!ksp->ks_data) {
-        auto *set = &lib->data[static_cast<size_t>(k - lib->links) * NSTATS];
-        memcpy(set, fresh.named, sizeof fresh.named);
-        ksp->ks_data = set;
-    }
-    auto *np = static_cast<kstat_named_t *>(ksp->ks_data);
-    for (unsigned i = 0; i < NSTATS; ++i) {
-        const uint64_t v = k->c.*stats[i].from;
-        np[i].value.ui64 = 0;
-        if (stats[i].wide) {
-            np[i].value.ui64 = v;
-        } else {
-            np[i].value.ui32 = static_cast<uint32_t>(v);
-        }
+    show(lib, ksp);
+    if (k->counted != lib->reading) {
+        errno = ENXIO;
+        return -1;
     }
     ksp->ks_snaptime = lib->taken;
     if (buf) {
@@ -414,7 +615,7 @@ void *kstat_data_lookup(kstat_t *ksp, char *name) {
     for (unsigned j = 0; j < n; ++j) {
         const unsigned i = (k->next + j) % n;
         if (strncmp(np[i].name, name, KSTAT_STRLEN) == 0) {
-            k->next = i + 1;
+            k->next = static_cast<unsigned char>(i + 1);
             return &np[i];
         }
     }

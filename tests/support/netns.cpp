@@ -229,6 +229,60 @@ void wiredpair() {
     ip("neigh add 10.9.0.2 lladdr " + macaddress("vb") + " nud permanent dev va");
 }
 
+namespace {
+
+// The namespaces of otherpath(): this one and the other, as descriptors.
+struct {
+    int here = -1;
+    int other = -1;
+} two;
+
+void maketwo() {
+    if (two.other >= 0) {
+        return;
+    }
+    two.here = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (two.here < 0 || unshare(CLONE_NEWNET) != 0) {
+        throw std::runtime_error(syserror("a second network namespace"));
+    }
+    two.other = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    if (setns(two.here, CLONE_NEWNET) != 0 || two.other < 0) {
+        throw std::runtime_error(syserror("back from the second network namespace"));
+    }
+}
+
+std::string fdpath(int fd) {
+    return "/proc/" + std::to_string(getpid()) + "/fd/" + std::to_string(fd);
+}
+
+}  // namespace
+
+std::string otherpath() {
+    maketwo();
+    return fdpath(two.other);
+}
+
+std::string herepath() {
+    maketwo();
+    return fdpath(two.here);
+}
+
+void ipthere(const std::string &args) {
+    maketwo();
+    if (setns(two.other, CLONE_NEWNET) != 0) {
+        throw std::runtime_error(syserror("into the second network namespace"));
+    }
+    try {
+        ip(args);
+    } catch (...) {
+        (void)setns(two.here, CLONE_NEWNET);
+        throw;
+    }
+    if (setns(two.here, CLONE_NEWNET) != 0) {
+        throw std::runtime_error(syserror("back from the second network namespace"));
+    }
+}
+
 std::array<uint64_t, 16> devcounters(const std::string &link) {
     std::ifstream in("/proc/self/net/dev");
     for (std::string line; std::getline(in, line);) {

@@ -47,6 +47,14 @@ void vethpair();
 // 10.9.0.2, so that datagrams from va reach vb and nothing answers.
 void wiredpair();
 
+// A second namespace beside the one entered, made at the first call, to
+// move links to and from: the paths that name it and this one to ip (as in
+// "link set va netns " + netns::otherpath()), and ip run inside it.
+// Throws std::runtime_error when it can't be made.
+std::string otherpath();
+std::string herepath();
+void ipthere(const std::string &args);
+
 // The kernel's sixteen counters of a link in this namespace, as
 // /proc/net/dev shows them: bytes, packets, errs, drop, fifo, frame,
 // compressed and multicast of receiving, then bytes, packets, errs, drop,

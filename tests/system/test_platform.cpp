@@ -4,6 +4,8 @@
 // statistics dump, and from /proc/net/dev only.
 #include <fcntl.h>
 #include <linux/if_packet.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -173,7 +175,10 @@ TEST(Kstat, OneKstatPerLinkPresentAtOpenNamedByTheLink) {
 
 // A reading is made by the first read after the open, and then by the
 // read of a kstat that the current reading has served already; the other
-// reads are served from the current reading.
+// reads are served from the current reading.  After a reading that served
+// few of the chain's kstats, the next asks for their links alone, and a
+// kstat that it did not ask for is asked for as it is read: every read
+// has the counters of its own turn, whichever way they were asked for.
 TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
     ZV_ENTER_NETNS_OR_SKIP();
     netns::ip("link set lo up");
@@ -190,19 +195,29 @@ TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
     kstat_t *vb = find(kc, "vb");
     ASSERT_TRUE(lo && va && vb);
 
-    for (int round = 0; round < 2; ++round) {
+    // Of the chain of three, one kstat is few, two are many.
+    const std::vector<std::vector<kstat_t *>> rounds = {
+        {lo, va, vb},  // the first reading: a dump
+        {va},          // after one of many: a dump
+        {va},          // after one of few: va's link asked for alone
+        {va, vb, lo},  // va's link asked for, vb's and lo's each as it is read
+        {lo, va, vb},  // after many: a dump
+    };
+    uint64_t dropped = 0;  // unclaimed frames
+    for (size_t round = 0; round < rounds.size(); ++round) {
         SCOPED_TRACE(round);
         // Traffic after the open and between the rounds shows in the
         // round's reads, every statistic from its own kernel counter.
-        traffic(round);
-        for (kstat_t *k : {lo, va, vb}) {
+        traffic(static_cast<int>(round % 2));
+        dropped += 4 + round % 2;
+        for (kstat_t *k : rounds[round]) {
             ASSERT_GE(kstat_read(kc, k, nullptr), 0) << k->ks_name;
             EXPECT_EQ(allstats(k), kernelstats(k->ks_name)) << k->ks_name;
         }
     }
     // The traffic made the counters differ, so a statistic read from the
     // wrong column shows.
-    EXPECT_EQ(netns::devcounters("vb")[3], 4u + 5u);  // unclaimed frames dropped
+    EXPECT_EQ(netns::devcounters("vb")[3], dropped);
     EXPECT_NE(netns::devcounters("va")[8], netns::devcounters("va")[9]);
 
     // Read again, lo begins a reading; va, not yet served by it, comes
@@ -226,41 +241,116 @@ TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
     }
 }
 
+// The library's subscriptions to link announcements made to lose what
+// comes next: their receive buffers shrunk to the least and filled past it,
+// then given room again.  The kernel tells of the loss at the next receive.
+void loseannouncements() {
+    std::vector<int> subscriptions;
+    for (int fd = 3; fd < 1024; ++fd) {
+        sockaddr_nl sa{};
+        socklen_t len = sizeof sa;
+        if (getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len) == 0 && sa.nl_family == AF_NETLINK &&
+            (sa.nl_groups & RTMGRP_LINK) != 0) {
+            subscriptions.push_back(fd);
+        }
+    }
+    ASSERT_FALSE(subscriptions.empty());
+    for (int room : {1, 1 << 17}) {
+        for (int fd : subscriptions) {
+            ASSERT_EQ(setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room), 0) << strerror(errno);
+        }
+        if (room == 1) {
+            string batch;
+            for (int i = 0; i < 10; ++i) {
+                batch += "link add zlost type ifb\nlink del zlost\n";
+            }
+            netns::ipbatch(batch);
+        }
+    }
+}
+
 // A kstat is the link that bears its name, whatever becomes of the link
-// it was made for: when no link bears it, its reads fail and keep its data;
-// it never reads the counters of the link that took its index.  A name
-// that passes to another link begins again from zero where the counters
-// come from the statistics dump; /proc/net/dev shows that link's counters
-// under the name at once.
+// it was made for, and its counters go on with only the traffic of its
+// name: when no link bears the name, its reads fail and it keeps its
+// counters; when the name passes to a link (another one, the same one back,
+// one with a history, one moved in from another namespace), it counts that
+// link's traffic from then on; a bridge port joining or leaving changes
+// nothing.  When the announcements of a passage were lost, the reading
+// after it is the base: what came in between is left out, nothing added.
+// The same for both counter sources.
 TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
     ZV_ENTER_NETNS_OR_SKIP();
-    netns::ip("link set lo up");
-    netns::wiredpair();  // va index 10, vb 11
-    netns::sendudp("10.9.0.1", "10.9.0.2", 5, 200);
+    // No addresses, and bridges without multicast snooping: the links carry
+    // only the frames sent here.
+    netns::vethpair();  // va index 10, vb 11
+    netns::ip("link set vb up");
+    netns::ip("link set va up");
+    sendunclaimed("va", netns::macaddress("vb"), 5);
     kstat_ctl_t *kc = openkc();
     kstat_t *va = find(kc, "va");
     ASSERT_NE(va, nullptr);
     ASSERT_GE(kstat_read(kc, va, nullptr), 0);
-    const bool dump = fromdump(kc);
+    // What va's statistics must hold: its counters at the first read, then
+    // the traffic of every link while it bore the name.
+    statvalues expected = kernelstats("va");
+    EXPECT_EQ(allstats(va), expected);
 
-    enum class data { kept, zero, kernel };
+    const string here = netns::herepath();
+    const string there = netns::otherpath();
+    const string down = "link set va down";
+    const string up = "link set va up";
     const struct {
-        strings commands;  // ip commands; "send A B" sends frames from A to B
-        data fromdump;     // what va's statistics then hold
-        data fromprocfs;
+        strings commands;  // ip commands; "send A B" sends frames from A to B, "there ..." is ip elsewhere
+        bool borne;        // a link bears va's name at the read
+        bool lost = false;     // announcements are lost before the commands
+        bool unbased = false;  // the traffic of the step comes before the base of the name's new link
+        bool readall = false;  // every kstat of the chain is read (else va alone)
     } steps[] = {
-        {{"link del va"}, data::kept, data::kept},
-        // Another link takes va's index, and traffic.
-        {{"link add vx index 10 type veth peer name vy", "link set vy up", "link set vx up", "send vx vy",
-          "link set vx down"},
-         data::kept,
-         data::kept},
-        // ... and then va's name.
-        {{"link set vx name va"}, data::zero, data::kernel},
-        {{}, data::kernel, data::kernel},
-        // Renamed away, and a new link under the name.
-        {{"link set va name vold", "link add va index 20 type veth peer name vz"}, data::zero, data::kernel},
-        {{}, data::kernel, data::kernel},
+        // Renamed away: what it sent until then counts.
+        {{"send va vb", down, "link set va name vold"}, false},
+        {{"link set vold name va", up, "send va vb"}, true},
+        // Out and back within an interval: renamed, moved to another
+        // namespace.
+        {{down, "link set va name vtmp", "link set vtmp name va", up, "send va vb"}, true},
+        {{"link set va netns " + there, "there link set va netns " + here, up, "send va vb"}, true},
+        // A bridge port joining and leaving, a bridge deleted under it.
+        {{"link add br0 type bridge mcast_snooping 0", "link set br0 up", "link set va master br0", "send va vb",
+          "link set va nomaster", "send va vb", "link set va master br0", "link del br0", "send va vb"},
+         true},
+        // Two links swap names: va is vb's link (index 11) now, with its
+        // history, and vb index 10.
+        {{down, "link set vb down", "link set va name vtmp", "link set vb name va", "link set vtmp name vb", up,
+          "link set vb up", "send va vb"},
+         true},
+        // A link with a history moved in from another namespace under the
+        // name (vc is the old va).
+        {{"link add vx type veth peer name vy", "link set vy up", "link set vx up", "send vx vy", down,
+          "link set va name vc", "link set vx down", "link set vx netns " + there, "there link set vx name va",
+          "there link set va netns " + here, up, "send va vy"},
+         true},
+        // Announcements lost: the same link goes on, looked up alone, then
+        // with every kstat's link; a new link under the name counts from
+        // the reading after it, looked up either way.
+        {{"send va vy"}, true, true},
+        {{"send va vy"}, true, true, false, true},
+        {{down, "link set va name vd", "link add va type veth peer name vz", "link set vz up", up, "send va vz"},
+         true,
+         true,
+         true,
+         true},
+        {{"send va vz"}, true},
+        {{down, "link set va name ve", "link add va type veth peer name vw", "link set vw up", up, "send va vw"},
+         true,
+         true,
+         true},
+        {{"send va vw"}, true},
+        // Deleted (what it sent until then counts); another link takes the index of its first link, with
+        // traffic, and then its name.
+        {{"send va vw", "link del va"}, false},
+        {{"link del vb", "link add vq index 10 type veth peer name vr", "link set vr up", "link set vq up",
+          "send vq vr"},
+         false},
+        {{"link set vq down", "link set vq name va", up, "send va vr"}, true},
     };
     for (const auto &s : steps) {
         std::ostringstream what;
@@ -268,27 +358,42 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
             what << c << "; ";
         }
         SCOPED_TRACE(what.str());
+        if (s.lost) {
+            loseannouncements();
+        }
         for (const string &c : s.commands) {
             if (c.rfind("send ", 0) == 0) {
+                const bool named = c.substr(5, 2) == "va" || c.substr(8, 2) == "va";
+                const statvalues before = named ? kernelstats("va") : statvalues{};
                 sendunclaimed(c.substr(5, 2), netns::macaddress(c.substr(8, 2)), 6);
+                if (named && !s.unbased) {
+                    const statvalues after = kernelstats("va");
+                    for (size_t i = 0; i < expected.size(); ++i) {
+                        expected[i] += after[i] - before[i];
+                        expected[i] = i < 8 ? static_cast<uint32_t>(expected[i]) : expected[i];
+                    }
+                }
+            } else if (c.rfind("there ", 0) == 0) {
+                netns::ipthere(c.substr(6));
             } else {
                 netns::ip(c);
             }
         }
-        const statvalues was = allstats(va);
-        const data expect = dump ? s.fromdump : s.fromprocfs;
-        if (expect == data::kept) {
-            EXPECT_EQ(kstat_read(kc, va, nullptr), -1);
-            EXPECT_EQ(errno, ENXIO);
-            EXPECT_EQ(allstats(va), was);
-        } else {
-            ASSERT_GE(kstat_read(kc, va, nullptr), 0);
-            EXPECT_EQ(allstats(va), expect == data::zero ? statvalues{} : kernelstats("va"));
+        for (kstat_t *k = kc->kc_chain; s.readall && k; k = k->ks_next) {
+            if (k != va) {
+                (void)kstat_read(kc, k, nullptr);
+            }
         }
+        const int rc = kstat_read(kc, va, nullptr);
+        if (s.borne) {
+            EXPECT_GE(rc, 0) << strerror(errno);
+        } else {
+            EXPECT_EQ(rc, -1);
+            EXPECT_EQ(errno, ENXIO);
+        }
+        EXPECT_EQ(allstats(va), expected);
         EXPECT_EQ(find(kc, "va"), va);
     }
-    // The link that has va's first index carried traffic.
-    EXPECT_NE(netns::devcounters("vold")[9], 0u);
 }
 
 // A reading that the kernel refuses leaves the kstats it serves without
