@@ -1,14 +1,20 @@
 // The reports' way out: a report is built in memory and leaves in one
 // write.
+#include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "core/zorvat.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -25,23 +31,108 @@ constexpr size_t LINEROOM = 160;
 
 bool writefailed;  // a report of this run could not be written
 
-// Write all of text to standard output.  A partial write goes on with the
-// rest; an output that takes no more for now (a non-blocking pipe whose
-// reader is slow) is waited for; a signal retries.  Any other failure
-// loses what is left of the text, and the first of the run is reported.
-// A reader that is gone never comes back: with SIGPIPE ignored, as
-// services often start, the run ends as the signal would have ended it,
-// but with its message and status 1.
+// The signals that end a run from outside (Ctrl-C, a service manager's
+// stop, a hangup, a quit): they wait while a report leaves, so that a
+// reader's last report is whole, and act as soon as it is out.  A reader
+// that takes nothing for a second after one came makes it act all the
+// same: a monitor must stay easy to stop.
+constexpr int ENDING[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int64_t PATIENCE = 1'000'000'000;  // nanoseconds without progress
+
+bool held;             // the ending signals wait
+sigset_t unheld;       // the signal mask without that
+int64_t quiet;         // since when the output has taken nothing with an ending signal come, or 0
+enum class outkind { unknown, nonblock, mayblock } outtype;
+
+void hold() {
+    if (!held) {
+        sigset_t ending;
+        sigemptyset(&ending);
+        for (int sig : ENDING) {
+            sigaddset(&ending, sig);
+        }
+        sigprocmask(SIG_BLOCK, &ending, &unheld);
+        held = true;
+        quiet = 0;
+    }
+}
+
+void release() {
+    if (held) {
+        sigprocmask(SIG_SETMASK, &unheld, nullptr);
+        held = false;
+    }
+}
+
+bool endingwaits() {
+    sigset_t pending;
+    sigpending(&pending);
+    for (int sig : ENDING) {
+        if (sigismember(&pending, sig) == 1 && sigismember(&unheld, sig) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a write of standard output can wait on its reader (a pipe, a
+// socket, a terminal), which would keep an ending signal waiting as long
+// as the reader takes nothing.  Such an output is written only as far as
+// it can take without waiting (PIPE_BUF after it says it can take more);
+// files and devices such as /dev/null take any write at once.
+bool canwait() {
+    if (outtype == outkind::unknown) {
+        struct stat st {};
+        const bool reader = fstat(STDOUT_FILENO, &st) == 0 &&
+                            (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || isatty(STDOUT_FILENO));
+        outtype = reader ? outkind::mayblock : outkind::nonblock;
+    }
+    const int flags = outtype == outkind::mayblock ? fcntl(STDOUT_FILENO, F_GETFL) : -1;
+    return flags >= 0 && (flags & O_NONBLOCK) == 0;
+}
+
+// Wait until the output can take more, looking every tenth of a second
+// for an ending signal: one that has waited a second with no progress
+// acts, and if it does not end the process (it is ignored), the wait goes
+// on.
+void waitout() {
+    pollfd out{STDOUT_FILENO, POLLOUT, 0};
+    while (poll(&out, 1, 100) <= 0) {
+        if (!endingwaits()) {
+            continue;
+        }
+        const int64_t now = clocktime();
+        if (quiet == 0) {
+            quiet = now;
+        } else if (now - quiet >= PATIENCE) {
+            release();
+            hold();
+        }
+    }
+}
+
+// Write all of text to standard output, with the ending signals held.  A
+// partial write goes on with the rest; an output that takes no more for
+// now (a non-blocking pipe whose reader is slow) is waited for; a signal
+// retries.  Any other failure loses what is left of the text, and the
+// first of the run is reported.  A reader that is gone never comes back:
+// with SIGPIPE ignored, as services often start, the run ends as the
+// signal would have ended it, but with its message and status 1.
 void writeout(const char *text, size_t len) {
+    hold();
+    const bool careful = canwait();
     while (len > 0) {
-        ssize_t n = write(STDOUT_FILENO, text, len);
-        if (n >= 0) {
+        if (careful) {
+            waitout();
+        }
+        ssize_t n = write(STDOUT_FILENO, text, careful ? std::min<size_t>(len, PIPE_BUF) : len);
+        if (n > 0) {
             text += n;
             len -= static_cast<size_t>(n);
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            pollfd out{STDOUT_FILENO, POLLOUT, 0};
-            (void)poll(&out, 1, -1);
-        } else if (errno != EINTR) {
+            quiet = 0;
+        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            waitout();
+        } else if (n < 0 && errno != EINTR) {
             const int err = errno;
             if (!writefailed) {
                 writefailed = true;
@@ -90,6 +181,8 @@ void endreport() {
     putreport("\n", 1);
     writeout(report, reportlen);
     reportlen = 0;
+    // Out: an ending signal that came meanwhile acts now.
+    release();
 }
 
 int endrun() {

@@ -339,6 +339,63 @@ TEST_F(Faults, NonBlockingPipeWithASlowReaderGetsWholeReports) {
     }
 }
 
+// A signal that ends a run from outside (a service manager's stop, Ctrl-C)
+// while a report is leaving into a slow pipe: the report is finished, then
+// the signal ends the process as it would have.  A reader that takes
+// nothing more does not keep it from ending for long.
+TEST_F(Faults, AnEndingSignalWaitsForTheReportThatIsLeaving) {
+    string names;
+    for (int i = 0; i < 256; ++i) {
+        names.append("n").append(std::to_string(i)).append(" ");
+    }
+    const struct {
+        int signal;
+        bool reads;  // the reader goes on reading after the signal
+    } cases[] = {{SIGTERM, true}, {SIGINT, true}, {SIGHUP, true}, {SIGQUIT, true}, {SIGTERM, false}};
+    for (const auto &t : cases) {
+        SCOPED_TRACE(string(strsignal(t.signal)) + (t.reads ? ", read" : ", not read"));
+        // A report of 29 KiB through a pipe of 4 KiB, read at 50 KiB/s.
+        child c = start(program("zorvat3"), {names, "1"}, {.pipesize = 4096, .limits = {"--core=0"}});
+        auto sent = clk::time_point::max();
+        const auto until = clk::now() + std::chrono::seconds(20);
+        while (c.outfd >= 0 && clk::now() < until) {
+            if (sent == clk::time_point::max() && c.out.size() > 10000 && countreports(c.out) == 0) {
+                ASSERT_EQ(kill(c.pid, t.signal), 0);
+                sent = clk::now();
+            }
+            if (sent != clk::time_point::max() && !t.reads) {
+                break;
+            }
+            std::this_thread::sleep_for(20ms);
+            char buf[1024];
+            const ssize_t n = read(c.outfd, buf, sizeof buf);
+            if (n <= 0) {
+                close(c.outfd);
+                c.outfd = -1;
+            } else {
+                c.out.append(buf, static_cast<size_t>(n));
+            }
+        }
+        ASSERT_NE(sent, clk::time_point::max()) << "no report began; stdout: \"" << c.out << "\"";
+        if (!t.reads) {
+            // Ended, not yet reaped (finish reaps it).
+            siginfo_t info{};
+            while (waitid(P_PID, static_cast<id_t>(c.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                   info.si_pid == 0 && clk::now() - sent < 5s) {
+                std::this_thread::sleep_for(50ms);
+            }
+            EXPECT_LT(seconds(clk::now() - sent), 4.0) << "a reader that takes nothing kept it running";
+        }
+        finish(c, 10000);
+        EXPECT_TRUE(WIFSIGNALED(c.status) && WTERMSIG(c.status) == t.signal) << describe(c);
+        EXPECT_EQ(c.err, "");
+        if (t.reads) {
+            EXPECT_EQ(countreports(c.out), 1u);
+            EXPECT_EQ(c.out.substr(c.out.size() - 2), "\n\n") << "the last report was cut";
+        }
+    }
+}
+
 // The programs in the sanitizer build reserve address space of their own.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool sanitized = true;
