@@ -56,12 +56,16 @@ int linkwatch() {
 }
 
 bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg) {
-    // Many announcements a call, each datagram of its own, each received
-    // only as far as what the kstats need of it goes: the name, then the
-    // counters, come within the first few hundred bytes.  This room is
-    // touched only when announcements come.
-    constexpr unsigned BATCH = 64;
-    constexpr size_t ROOM = 1024;
+    // Many announcements a call, each datagram of its own.  An announcement
+    // takes 1.5 to 2 KiB, one of a link with many alternative names more
+    // than 64 KiB: one received cut short is read as far as it goes (the
+    // name, then the counters, come within its first few hundred bytes),
+    // but one that can't be read so (user-mode emulation of another
+    // processor translates no message it has only part of) counts as
+    // announcements lost.  This room is touched only when announcements
+    // come.
+    constexpr unsigned BATCH = 32;
+    constexpr size_t ROOM = 4096;
     alignas(nlmsghdr) static char news[BATCH][ROOM];
     static iovec iov[BATCH];
     static mmsghdr msgs[BATCH];
@@ -88,20 +92,21 @@ bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg) {
         }
         for (int i = 0; whole && i < n; ++i) {
             auto rest = static_cast<size_t>(msgs[i].msg_len);
-            const bool cut = (msgs[i].msg_hdr.msg_flags & MSG_TRUNC) != 0;
-            for (auto *nh = reinterpret_cast<const nlmsghdr *>(news[i]); rest >= sizeof(nlmsghdr);
-                 nh = rtnl_next(nh, &rest)) {
-                // A message cut short is the datagram's last.
-                const bool inpart = cut && nh->nlmsg_len > rest;
-                if (!inpart && !rtnl_ok(nh, rest)) {
-                    break;
-                }
+            const auto *nh = reinterpret_cast<const nlmsghdr *>(news[i]);
+            if ((msgs[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
+                // Cut short: one message, read within the bytes received.
                 linkchange c{};
-                if (parselink(nh, inpart ? rest : nh->nlmsg_len, &c)) {
-                    seen(c, arg);
-                }
-                if (inpart) {
+                if (rest < sizeof(nlmsghdr) || !parselink(nh, rest, &c)) {
+                    whole = false;
                     break;
+                }
+                seen(c, arg);
+                continue;
+            }
+            for (; rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
+                linkchange c{};
+                if (parselink(nh, nh->nlmsg_len, &c)) {
+                    seen(c, arg);
                 }
             }
         }

@@ -58,14 +58,6 @@ strings chainnames(const kstat_ctl_t *kc) {
     return names;
 }
 
-// Whether the counters come from the statistics dump (a socket), not from
-// /proc/net/dev: so in the default build, unless an emulator refuses the
-// dump.
-bool fromdump(const kstat_ctl_t *kc) {
-    struct stat st {};
-    return fstat(kc->kc_kd, &st) == 0 && S_ISSOCK(st.st_mode);
-}
-
 // Each statistic and the column of /proc/net/dev it stands for; the first
 // eight are 32 bits wide, the rest the kernel's counters whole.
 struct statcolumn {

@@ -76,9 +76,10 @@ TEST(Readers, LinkDumpWithAMessageOver64KiB) {
 // Labels in the order they are listed: by link, each link's in the
 // kernel's order, each name of a link once (the first).
 TEST(Readers, AddressDumpGivesEachLabelOfALinkOnce) {
-    ZV_SKIP_UNLESS_LITTLE_ENDIAN();
+    // The recorded dump is read where it can be.
+    const bool little = std::endian::native == std::endian::little;
     std::vector<label> recorded;
-    eachmessage(fixture("addrdump.bin"), [&](const nlmsghdr *nh) {
+    eachmessage(little ? fixture("addrdump.bin") : string(), [&](const nlmsghdr *nh) {
         label l{};
         if (parselabel(nh, &l)) {
             recorded.push_back(l);
@@ -95,7 +96,7 @@ TEST(Readers, AddressDumpGivesEachLabelOfALinkOnce) {
         std::vector<label> taken;  // in the kernel's order
         named listed;
     } cases[] = {
-        {"recorded", recorded, {{1, "lo:1"}, {10, "va:2"}}},
+        {"recorded", recorded, little ? named{{1, "lo:1"}, {10, "va:2"}} : named{}},
         {"a name again, later, on the same link",
          {make(2, "eth0:b"), make(1, "lo:2"), make(2, "eth0:a"), make(1, "lo:1"), make(2, "eth0:b"), make(1, "lo:2")},
          {{1, "lo:2"}, {1, "lo:1"}, {2, "eth0:b"}, {2, "eth0:a"}}},
