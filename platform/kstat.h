@@ -94,6 +94,17 @@ kstat_t *kstat_lookup(kstat_ctl_t *kc, char *ks_module, int ks_instance, char *k
 // into it.  The chain id, or -1 with errno set when they can't be read
 // (ENXIO: what the kstat counts is gone).  What the data hold after a
 // failed read is the library's affair.
+//
+// The data of a kstat may last only until another kstat of the chain is
+// read: a caller takes what it needs of them first.  A network link's
+// kstat counts the traffic of its name alone: when the name passes to
+// another link (a link made, renamed, moved in), its counters go on from
+// their last values with that link's traffic from then on, so they never
+// go down and never show what another link counted before.  Which readings
+// of the system's counters serve which reads, and what each asks the
+// system for, is the library's (the Linux stand-in's rule is in
+// platform/linux/kstat.cpp); a caller that reads each of its kstats once a
+// turn has all its figures of a turn from that turn.
 kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf);
 
 // The named statistic of the kstat's data, or null with errno ENOENT when
