@@ -39,9 +39,9 @@ bool writefailed;  // a report of this run could not be written
 constexpr int ENDING[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr int64_t PATIENCE = 1'000'000'000;  // nanoseconds without progress
 
-bool held;             // the ending signals wait
-sigset_t unheld;       // the signal mask without that
-int64_t quiet;         // since when the output has taken nothing with an ending signal come, or 0
+bool held;        // the ending signals wait
+sigset_t unheld;  // the signal mask without that
+int64_t quiet;    // since when the output has taken nothing with an ending signal come, or 0
 enum class outkind { unknown, nonblock, mayblock } outtype;
 
 void hold() {
@@ -83,8 +83,8 @@ bool endingwaits() {
 bool canwait() {
     if (outtype == outkind::unknown) {
         struct stat st {};
-        const bool reader = fstat(STDOUT_FILENO, &st) == 0 &&
-                            (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || isatty(STDOUT_FILENO));
+        const bool reader =
+            fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || isatty(STDOUT_FILENO));
         outtype = reader ? outkind::mayblock : outkind::nonblock;
     }
     const int flags = outtype == outkind::mayblock ? fcntl(STDOUT_FILENO, F_GETFL) : -1;

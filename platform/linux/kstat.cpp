@@ -88,21 +88,21 @@ constexpr unsigned NSTATS = std::size(stats);
 
 // The counters, one by one.
 constexpr uint64_t linkcounters::*counters[] = {
-    &linkcounters::rxbytes, &linkcounters::rxpackets, &linkcounters::rxerrors,  &linkcounters::rxdrops,
+    &linkcounters::rxbytes, &linkcounters::rxpackets, &linkcounters::rxerrors, &linkcounters::rxdrops,
     &linkcounters::txbytes, &linkcounters::txpackets, &linkcounters::txerrors, &linkcounters::collisions,
 };
 
 // What the library keeps of a kstat (its ks_private).  Its counters are
 // its link's moved on by off, modulo 2^64; readings are numbered from 1.
 struct kslink {
-    int index;         // of the link that bears the kstat's name; 0: none does
-    bool based;        // off is known; else the link's next counters make it
-    bool hasdata;      // the kstat has had counters
+    int index;           // of the link that bears the kstat's name; 0: none does
+    bool based;          // off is known; else the link's next counters make it
+    bool hasdata;        // the kstat has had counters
     unsigned char next;  // the statistic that kstat_data_lookup tries first
-    unsigned served;   // the reading that last served the kstat
-    unsigned counted;  // the reading that holds its link's counters in c
-    unsigned asked;    // the reading that asked for its link alone
-    unsigned checked;  // the reading that last looked its link up by name
+    unsigned served;     // the reading that last served the kstat
+    unsigned counted;    // the reading that holds its link's counters in c
+    unsigned asked;      // the reading that asked for its link alone
+    unsigned checked;    // the reading that last looked its link up by name
     linkcounters c;
     linkcounters off;
 };
@@ -129,9 +129,9 @@ struct library {
     unsigned *before;  // those of the reading before
     size_t nserved;
     size_t nbefore;
-    int *asks;              // the links a reading asks for, by index
-    const int *askedfor;    // the links of the requests being answered
-    kstat_t *viewer;  // the kstat whose statistics `view` holds
+    int *asks;            // the links a reading asks for, by index
+    const int *askedfor;  // the links of the requests being answered
+    kstat_t *viewer;      // the kstat whose statistics `view` holds
     kstat_named_t view[NSTATS];
     void *room;  // of ks, links, the hashes and lists
     size_t roomsize;
@@ -473,7 +473,7 @@ bool makechain(library *lib, const table<rtlink> &t) {
     // The tables of the chain in one piece whose pages are made at once:
     // one at a time, on first touch, they would cost more than the rest of
     // a start.
-    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n + 1) * sizeof(kslink), hashsize * sizeof(unsigned),
+    const size_t sizes[] = {(n + 1) * sizeof(kstat_t),   (n + 1) * sizeof(kslink),   hashsize * sizeof(unsigned),
                             hashsize * sizeof(unsigned), (n + 1) * sizeof(unsigned), (n + 1) * sizeof(unsigned),
                             (n + 1) * sizeof(int)};
     lib->roomsize = 0;

@@ -292,8 +292,8 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
     const string down = "link set va down";
     const string up = "link set va up";
     const struct {
-        strings commands;  // ip commands; "send A B" sends frames from A to B, "there ..." is ip elsewhere
-        bool borne;        // a link bears va's name at the read
+        strings commands;      // ip commands; "send A B" sends frames from A to B, "there ..." is ip elsewhere
+        bool borne;            // a link bears va's name at the read
         bool lost = false;     // announcements are lost before the commands
         bool unbased = false;  // the traffic of the step comes before the base of the name's new link
         bool readall = false;  // every kstat of the chain is read (else va alone)
