@@ -1,5 +1,5 @@
-// The reports' way out: a report is built in memory and leaves in one
-// write.
+// The reports' way out: a report is built in memory and leaves whole, in
+// one write where the output takes any write at once.
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
