@@ -176,7 +176,9 @@ kslink *byname(const library *lib, const char *name) {
 }
 
 size_t indexhome(const library *lib, int index) {
-    return (static_cast<uint32_t>(index) * 2654435761U) & lib->indexmask;
+    // Fibonacci hashing, in 32 bits on every processor.
+    const uint32_t h = static_cast<uint32_t>(index) * 2654435761U;
+    return h & lib->indexmask;
 }
 
 kslink *byindex(const library *lib, int index) {
