@@ -381,7 +381,7 @@ TEST_F(Faults, AnEndingSignalWaitsForTheReportThatIsLeaving) {
             // Ended, not yet reaped (finish reaps it).
             siginfo_t info{};
             while (waitid(P_PID, static_cast<id_t>(c.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                   info.si_pid == 0 && clk::now() - sent < 5s) {
+                   info.si_pid == 0 && clk::now() - sent < std::chrono::seconds(5)) {
                 std::this_thread::sleep_for(50ms);
             }
             EXPECT_LT(seconds(clk::now() - sent), 4.0) << "a reader that takes nothing kept it running";

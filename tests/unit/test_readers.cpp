@@ -157,7 +157,7 @@ TEST(Readers, StatisticsDump) {
 // shows.
 TEST(Readers, EveryCounterFromItsOwnStatistic) {
     rtnl_link_stats64 s{};
-    uint64_t bits[sizeof s / sizeof(uint64_t)];
+    uint64_t bits[sizeof s / sizeof(uint64_t)] = {};
     for (size_t i = 0; i < std::size(bits); ++i) {
         bits[i] = uint64_t{1} << i;
     }
