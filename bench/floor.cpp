@@ -401,8 +401,9 @@ void sampleall() {
 // The requests of one link's statistics, sent together in one datagram;
 // the kernel answers each with a datagram of its own, all queued on the
 // socket before the send returns.  A batch is kept well within the room
-// the socket's receive buffer has for answers (about 200 of them with
-// the default buffer): answers past it would be dropped.
+// the socket's receive buffer has for answers (between 256 and 280 of
+// them in the default 208 KiB): answers past it are dropped, and the
+// socket's next receive fails with ENOBUFS.
 constexpr size_t batch = 64;
 struct statsreq {
     nlmsghdr nh;
