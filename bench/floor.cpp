@@ -2,22 +2,28 @@
 // cannot do without, start included, so that bench/run.sh can set the
 // monitors' CPU time, per turn and per whole run, next to it.
 //
-//   floor [-i names] interval [times]
+//   floor [-a] [-i names [-t]] interval [times]
 //
 // Set-up: one rtnetlink socket and one RTM_GETLINK dump of the links that
 // exist at start, without their counters (IFLA_EXT_MASK
 // RTEXT_FILTER_SKIP_STATS): every link's index and name.  Without -i it
 // reports every link, by index; with -i only the links named in the list
-// (names separated by blanks or commas), in the list's order.  It samples
-// once at start, then each turn sleeps to the next deadline (start + k *
-// interval, CLOCK_MONOTONIC), takes the 64-bit counters of every link with
-// one RTM_GETSTATS dump (IFLA_STATS_LINK_64 only), formats one line per
-// reported link with std::to_chars in the layout of the monitors' report
+// (names separated by blanks or commas), in the list's order.  With -a,
+// and without -i, it also makes the dump of the IPv4 addresses that the
+// discovery of logical interfaces needs, and reports each link's address
+// labels that hold a colon after it, as zorvat2 does (their figures are
+// not available: -1.0).  It samples once at start, then each turn sleeps
+// to the next deadline (start + k * interval, CLOCK_MONOTONIC), takes the
+// 64-bit counters (IFLA_STATS_LINK_64 only) of every link with one
+// RTM_GETSTATS dump or, with -t, of the listed links alone, with one
+// RTM_GETSTATS request a link, formats one line per reported link with
+// std::to_chars in the layout of the monitors' report
 //   "%-8s %14.1f %14.1f %8.1f %8.1f  %6.1f %6.1f %6.1f %14.1f %8.1f  %8d"
-// (byte rates; every link's name padded to the longest one's when all are
+// (byte rates; every name padded to the longest one's when all links are
 // reported), and writes the header, the lines and the closing empty line
 // with one write.  times 0 means no end.  Exit status 0, or 1 with a
 // message on standard error.
+#include <linux/if_addr.h>
 #include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -29,6 +35,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -60,14 +67,23 @@ struct sampled {
     counters curr;  // at this one
 };
 
+// A line of the report: a link's, with its counters, or a logical
+// interface's, without.
+struct entry {
+    const char *name;
+    int slot;  // the place of its counters in counts; -1: none
+};
+
 // The link table is kept small (a name and an index a link) and the
 // counters only for the reported links: every page the set-up touches
 // costs a fault.
-std::vector<linkname> links;  // by index
-std::vector<int> slotof;      // per link: its place in counts, or -1 when it is not reported
-std::vector<sampled> counts;  // of the reported links, each once
-std::vector<size_t> shown;    // the reported links (places in links), in report order
-size_t namewidth = 8;         // the name field: the names are padded to it
+std::vector<linkname> links;     // by index
+std::vector<linkname> labels;    // logical interfaces (-a): their link's index and their name, in the kernel's order
+std::vector<int> slotof;         // per link: its place in counts, or -1 when it is not reported
+std::vector<sampled> counts;     // of the reported links, each once
+std::vector<unsigned> slotlink;  // per place in counts: its link's index
+std::vector<entry> shown;        // the report's lines, in order
+size_t namewidth = 8;            // the name field: the names are padded to it
 int nl = -1;
 unsigned seq;
 double secs;
@@ -104,26 +120,30 @@ char *field(char *p, int64_t v, int width) {
     return p + len;
 }
 
-char *line(char *p, const linkname &l, const sampled &k) {
-    const counters &c = k.curr;
-    const counters &o = k.prev;
+// The line of a link, or with k null that of a logical interface: its
+// byte and packet rates not available, nothing in its totals.
+char *line(char *p, const char *name, const sampled *k) {
+    const counters none{};
+    const counters &c = k ? k->curr : none;
+    const counters &o = k ? k->prev : none;
     double in = static_cast<double>(c.rbytes - o.rbytes);
     double outb = static_cast<double>(c.obytes - o.obytes);
     double pin = static_cast<double>(c.ipackets - o.ipackets);
     double pout = static_cast<double>(c.opackets - o.opackets);
-    size_t len = strnlen(l.name, sizeof l.name);
-    memcpy(p, l.name, len);
+    const double missing = -1.0;
+    size_t len = strnlen(name, IF_NAMESIZE);
+    memcpy(p, name, len);
     for (p += len; len < namewidth; ++len) {
         *p++ = ' ';
     }
     *p++ = ' ';
-    p = field(p, in / secs, 14);
+    p = field(p, k ? in / secs : missing, 14);
     *p++ = ' ';
-    p = field(p, outb / secs, 14);
+    p = field(p, k ? outb / secs : missing, 14);
     *p++ = ' ';
-    p = field(p, pin / secs, 8);
+    p = field(p, k ? pin / secs : missing, 8);
     *p++ = ' ';
-    p = field(p, pout / secs, 8);
+    p = field(p, k ? pout / secs : missing, 8);
     *p++ = ' ';
     *p++ = ' ';
     p = field(p, static_cast<double>(c.ierrors - o.ierrors) / secs, 6);
@@ -180,6 +200,13 @@ bool dump(nlmsghdr *req, void (*take)(const nlmsghdr *)) {
     }
 }
 
+// A name attribute's text, at most IF_NAMESIZE - 1 characters, into a
+// zero-filled name.
+void copyname(char (&to)[IF_NAMESIZE], const rtattr *rta) {
+    const auto *text = static_cast<const char *>(RTA_DATA(rta));
+    memcpy(to, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof to - 1)));
+}
+
 // One link of the link dump: its index and name.
 void takelink(const nlmsghdr *nh) {
     const auto *ifi = static_cast<const ifinfomsg *>(NLMSG_DATA(nh));
@@ -192,8 +219,7 @@ void takelink(const nlmsghdr *nh) {
             continue;
         }
         linkname l{static_cast<unsigned>(ifi->ifi_index), {}};
-        const auto *text = static_cast<const char *>(RTA_DATA(rta));
-        memcpy(l.name, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof l.name - 1)));
+        copyname(l.name, rta);
         links.push_back(l);
         return;
     }
@@ -220,13 +246,65 @@ void linktable() {
     slotof.assign(links.size(), -1);
 }
 
-// Report every link, by index, each name padded to the longest.
+// One address of the address dump: a label that holds a colon names a
+// logical interface.
+void takeaddr(const nlmsghdr *nh) {
+    const auto *ifa = static_cast<const ifaddrmsg *>(NLMSG_DATA(nh));
+    if (nh->nlmsg_type != RTM_NEWADDR || nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifa)) {
+        return;
+    }
+    auto len = static_cast<unsigned>(IFA_PAYLOAD(nh));
+    for (const auto *rta = IFA_RTA(ifa); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
+        if (rta->rta_type != IFA_LABEL) {
+            continue;
+        }
+        linkname l{ifa->ifa_index, {}};
+        copyname(l.name, rta);
+        if (strchr(l.name, ':')) {
+            labels.push_back(l);
+        }
+        return;
+    }
+}
+
+// The logical interfaces: every IPv4 address's label.
+void labeltable() {
+    struct {
+        nlmsghdr nh;
+        ifaddrmsg ifa;
+    } req{};
+    req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifa);
+    req.nh.nlmsg_type = RTM_GETADDR;
+    req.ifa.ifa_family = AF_INET;
+    if (!dump(&req.nh, takeaddr)) {
+        fail("RTM_GETADDR");
+    }
+    // By link, each link's in the kernel's order.
+    std::stable_sort(labels.begin(), labels.end(),
+                     [](const linkname &a, const linkname &b) { return a.index < b.index; });
+}
+
+void show(const char *name, int slot) {
+    shown.push_back(entry{name, slot});
+    namewidth = std::max(namewidth, strnlen(name, IF_NAMESIZE));
+}
+
+// Report every link, by index, each followed by its logical interfaces
+// (each name once), every name padded to the longest.
 void showall() {
     counts.resize(links.size());
+    auto label = labels.cbegin();
     for (size_t i = 0; i < links.size(); ++i) {
         slotof[i] = static_cast<int>(i);
-        shown.push_back(i);
-        namewidth = std::max(namewidth, strnlen(links[i].name, sizeof links[i].name));
+        slotlink.push_back(links[i].index);
+        show(links[i].name, slotof[i]);
+        const auto first = static_cast<std::ptrdiff_t>(shown.size());  // of the link's logical interfaces
+        for (; label != labels.cend() && label->index <= links[i].index; ++label) {
+            auto same = [&](const entry &e) { return strcmp(e.name, label->name) == 0; };
+            if (label->index == links[i].index && std::none_of(shown.begin() + first, shown.end(), same)) {
+                show(label->name, -1);
+            }
+        }
     }
 }
 
@@ -255,29 +333,21 @@ void showlist(const char *list) {
             if (slotof[*it] < 0) {
                 slotof[*it] = static_cast<int>(counts.size());
                 counts.emplace_back();
+                slotlink.push_back(links[*it].index);
             }
-            shown.push_back(*it);
+            shown.push_back(entry{links[*it].name, slotof[*it]});
         }
         p += len;
         p += *p != '\0';
     }
 }
 
-// One link's statistics message: the counters of a reported link become
-// its current ones.
-void takestats(const nlmsghdr *nh) {
+// The 64-bit counters of a statistics message, into c.  False when it has
+// none.
+bool statsof(const nlmsghdr *nh, counters *c) {
     const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
     if (nh->nlmsg_type != RTM_NEWSTATS || nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifsm)) {
-        return;
-    }
-    auto it = std::lower_bound(links.begin(), links.end(), ifsm->ifindex,
-                               [](const linkname &l, unsigned index) { return l.index < index; });
-    if (it == links.end() || it->index != ifsm->ifindex) {
-        return;  // a link that came after the start
-    }
-    const int slot = slotof[static_cast<size_t>(it - links.begin())];
-    if (slot < 0) {
-        return;  // one not reported
+        return false;
     }
     auto len = static_cast<unsigned>(nh->nlmsg_len - NLMSG_LENGTH(sizeof *ifsm));
     const auto *rta =
@@ -288,14 +358,33 @@ void takestats(const nlmsghdr *nh) {
         }
         rtnl_link_stats64 s{};
         memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
-        counts[static_cast<size_t>(slot)].curr = counters{s.rx_bytes,  s.rx_packets, s.tx_bytes,   s.tx_packets,
-                                                          s.rx_errors, s.tx_errors,  s.collisions, s.rx_dropped};
+        *c = counters{s.rx_bytes,  s.rx_packets, s.tx_bytes,   s.tx_packets,
+                      s.rx_errors, s.tx_errors,  s.collisions, s.rx_dropped};
+        return true;
+    }
+    return false;
+}
+
+// One link's statistics message of the dump: the counters of a reported
+// link become its current ones.
+void takestats(const nlmsghdr *nh) {
+    const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
+    if (nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifsm)) {
         return;
+    }
+    auto it = std::lower_bound(links.begin(), links.end(), ifsm->ifindex,
+                               [](const linkname &l, unsigned index) { return l.index < index; });
+    if (it == links.end() || it->index != ifsm->ifindex) {
+        return;  // a link that came after the start
+    }
+    const int slot = slotof[static_cast<size_t>(it - links.begin())];
+    if (slot >= 0) {
+        (void)statsof(nh, &counts[static_cast<size_t>(slot)].curr);
     }
 }
 
 // One statistics dump of all links.
-void sample() {
+void sampleall() {
     struct {
         nlmsghdr nh;
         if_stats_msg ifsm;
@@ -306,6 +395,84 @@ void sample() {
     req.ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
     if (!dump(&req.nh, takestats)) {
         fail("RTM_GETSTATS");
+    }
+}
+
+// The requests of one link's statistics, sent together in one datagram;
+// the kernel answers each with a datagram of its own, all queued on the
+// socket before the send returns.  A batch is kept well within the room
+// the socket's receive buffer has for answers (between 256 and 280 of
+// them in the default 208 KiB): answers past it are dropped, and the
+// socket's next receive fails with ENOBUFS.
+constexpr size_t batch = 64;
+struct statsreq {
+    nlmsghdr nh;
+    if_stats_msg ifsm;
+};
+static_assert(sizeof(statsreq) == NLMSG_ALIGN(sizeof(statsreq)), "requests are packed without padding");
+statsreq reqs[batch];
+// An answer is a header, the statistics message and rtnl_link_stats64
+// (about 240 bytes): one larger than its room is an error, not a cut
+// figure.
+constexpr size_t answerroom = 512;
+alignas(nlmsghdr) char answers[batch][answerroom];
+iovec answeriov[batch];
+mmsghdr answermsg[batch];
+
+// One request a reported link, in batches; each answer, RTM_NEWSTATS or
+// NLMSG_ERROR (the link is gone: its counters stay), is one request's.
+void samplelisted() {
+    for (size_t first = 0; first < counts.size(); first += batch) {
+        const size_t n = std::min(batch, counts.size() - first);
+        const unsigned base = seq + 1;
+        for (size_t i = 0; i < n; ++i) {
+            statsreq &r = reqs[i];
+            r = statsreq{};
+            r.nh.nlmsg_len = NLMSG_LENGTH(sizeof r.ifsm);
+            r.nh.nlmsg_type = RTM_GETSTATS;
+            r.nh.nlmsg_flags = NLM_F_REQUEST;
+            r.nh.nlmsg_seq = ++seq;
+            r.ifsm.family = AF_UNSPEC;
+            r.ifsm.ifindex = slotlink[first + i];
+            r.ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+        }
+        if (send(nl, reqs, n * sizeof reqs[0], 0) < 0) {
+            fail("RTM_GETSTATS");
+        }
+        for (size_t answered = 0; answered < n;) {
+            const size_t want = n - answered;
+            for (size_t j = 0; j < want; ++j) {
+                answeriov[j] = iovec{answers[j], answerroom};
+                answermsg[j] = mmsghdr{};
+                answermsg[j].msg_hdr.msg_iov = &answeriov[j];
+                answermsg[j].msg_hdr.msg_iovlen = 1;
+            }
+            const int got = recvmmsg(nl, answermsg, static_cast<unsigned>(want), MSG_WAITFORONE, nullptr);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                fail("recvmmsg");
+            }
+            for (size_t j = 0; j < static_cast<size_t>(got); ++j) {
+                if (answermsg[j].msg_hdr.msg_flags & MSG_TRUNC) {
+                    errno = EMSGSIZE;
+                    fail("RTM_GETSTATS");
+                }
+                auto len = answermsg[j].msg_len;
+                for (auto *nh = reinterpret_cast<nlmsghdr *>(answers[j]); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+                    if (nh->nlmsg_seq - base >= n) {
+                        continue;  // not of this batch
+                    }
+                    if (nh->nlmsg_type == RTM_NEWSTATS) {
+                        (void)statsof(nh, &counts[first + (nh->nlmsg_seq - base)].curr);
+                    } else if (nh->nlmsg_type != NLMSG_ERROR) {
+                        continue;
+                    }
+                    ++answered;
+                }
+            }
+        }
     }
 }
 
@@ -323,20 +490,38 @@ void writeall(const char *p, size_t len) {
     }
 }
 
+[[noreturn]] void usage() {
+    (void)fputs("usage: floor [-a] [-i names [-t]] interval [times]\n", stderr);
+    exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
     const char *list = nullptr;
-    if (argc > 2 && strcmp(argv[1], "-i") == 0) {
-        list = argv[2];
-        argv += 2;
-        argc -= 2;
+    bool addresses = false;
+    bool targeted = false;
+    int arg = 1;
+    for (; arg < argc && argv[arg][0] == '-'; ++arg) {
+        if (strcmp(argv[arg], "-a") == 0) {
+            addresses = true;
+        } else if (strcmp(argv[arg], "-t") == 0) {
+            targeted = true;
+        } else if (strcmp(argv[arg], "-i") == 0 && arg + 1 < argc) {
+            list = argv[++arg];
+        } else {
+            usage();
+        }
     }
-    int interval = argc > 1 ? atoi(argv[1]) : 0;
-    int times = argc > 2 ? atoi(argv[2]) : 0;
-    if (argc < 2 || argc > 3 || interval < 1 || times < 0) {
-        (void)fputs("usage: floor [-i names] interval [times]\n", stderr);
-        return 1;
+    // A list's report has no logical interfaces; the requests a link are
+    // for the listed ones.
+    if ((addresses && list) || (targeted && !list) || argc - arg < 1 || argc - arg > 2) {
+        usage();
+    }
+    int interval = atoi(argv[arg]);
+    int times = arg + 1 < argc ? atoi(argv[arg + 1]) : 0;
+    if (interval < 1 || times < 0) {
+        usage();
     }
     secs = interval;
 
@@ -352,6 +537,9 @@ int main(int argc, char **argv) {
             return 1;
         }
     } else {
+        if (addresses) {
+            labeltable();
+        }
         showall();
     }
     // Not zero-filled: a page of it costs a fault only once a report
@@ -360,6 +548,7 @@ int main(int argc, char **argv) {
     if (!report) {
         fail("malloc");
     }
+    void (*const sample)() = targeted ? samplelisted : sampleall;
 
     timespec deadline{};
     clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -375,8 +564,8 @@ int main(int argc, char **argv) {
         char *out = report;
         memcpy(out, header, sizeof header - 1);
         out += sizeof header - 1;
-        for (size_t i : shown) {
-            out = line(out, links[i], counts[static_cast<size_t>(slotof[i])]);
+        for (const entry &e : shown) {
+            out = line(out, e.name, e.slot >= 0 ? &counts[static_cast<size_t>(e.slot)] : nullptr);
         }
         for (sampled &k : counts) {
             k.prev = k.curr;
