@@ -4,6 +4,14 @@
 # copyright file, its changelog and its lintian override (debian), the
 # RPM the licence file (rpm).
 
+# Distributions take every program's C library from the system: the
+# programs of a static build (ZORVAT_STATIC) go into neither package.
+if(CPACK_ZORVAT_STATIC AND CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
+  message(FATAL_ERROR "The ${CPACK_GENERATOR} package is made of dynamically linked programs only, "
+                      "as distributions require: this build links them statically (ZORVAT_STATIC); "
+                      "make the package from a build without -DZORVAT_STATIC=ON")
+endif()
+
 if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_COMPONENTS_ALL Unspecified debian)
 elseif(CPACK_GENERATOR STREQUAL "RPM")

@@ -7,6 +7,9 @@
 #   build    build the programs (README's first command)
 #   test     build them and run the test suite (README's second command)
 #   sparc    the SPARC cross build and its suite under emulation (.ci/sparc.sh)
+#   armhf    the 32-bit ARM cross build and its suite under emulation (.ci/arm.sh)
+#   arm64    the 64-bit ARM cross build and its suite under emulation (.ci/arm.sh
+#            runs its unit tests and its install test)
 #   fuzz     the libFuzzer targets (fuzz/run.sh)
 #   static   clang-format, clang-tidy and cppcheck (.ci/static.sh)
 #   ci       all of the above (.ci/run)
@@ -20,42 +23,44 @@ set -euo pipefail
 # The one list of the packages, with the tasks that need each.  Test
 # parts that find a tool missing skip themselves (valgrind, groff, ip,
 # lintian, rpmbuild, rpmlint, bash-completion), so "test" lists all of them
-# for a run that leaves none out.  The SPARC suite's install test checks
-# its sparc64 package with lintian too.
+# for a run that leaves none out.  The cross builds' install tests check
+# their packages (sparc64, armhf, arm64) with lintian too.
 packages='
-cmake                  build test sparc fuzz static
-make                   build test sparc fuzz static
-g++                    build test
-libgtest-dev           test static
-iproute2               test sparc
-man-db                 test sparc
-valgrind               test
-dpkg-dev               test sparc
-lintian                test sparc
-rpm                    test
-rpmlint                test
-bash-completion        test sparc
-g++-sparc64-linux-gnu  sparc
-qemu-user              sparc
-googletest             sparc
-clang                  fuzz static
-libclang-rt-14-dev     fuzz
-clang-tidy             static
-clang-format           static
-cppcheck               static
-git                    static
+cmake                    build test sparc armhf arm64 fuzz static
+make                     build test sparc armhf arm64 fuzz static
+g++                      build test
+libgtest-dev             test static
+iproute2                 test sparc armhf arm64
+man-db                   test sparc armhf arm64
+valgrind                 test
+dpkg-dev                 test sparc armhf arm64
+lintian                  test sparc armhf arm64
+rpm                      test
+rpmlint                  test
+bash-completion          test sparc armhf arm64
+g++-sparc64-linux-gnu    sparc
+g++-arm-linux-gnueabihf  armhf
+g++-aarch64-linux-gnu    arm64
+qemu-user                sparc armhf arm64
+googletest               sparc armhf arm64
+clang                    fuzz static
+libclang-rt-14-dev       fuzz
+clang-tidy               static
+clang-format             static
+cppcheck                 static
+git                      static
 '
 
 usage() {
-    echo "usage: $0 build|test|sparc|fuzz|static|ci ..." >&2
+    echo "usage: $0 build|test|sparc|armhf|arm64|fuzz|static|ci ..." >&2
     exit 2
 }
 [[ $# -gt 0 ]] || usage
 tasks=()
 for t in "$@"; do
     case $t in
-    build | test | sparc | fuzz | static) tasks+=("$t") ;;
-    ci) tasks+=(build test sparc fuzz static) ;;
+    build | test | sparc | armhf | arm64 | fuzz | static) tasks+=("$t") ;;
+    ci) tasks+=(build test sparc armhf arm64 fuzz static) ;;
     *) usage ;;
     esac
 done

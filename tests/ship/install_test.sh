@@ -6,11 +6,13 @@
 # dpkg-dev are, the Debian package (of a cross build too) is made and
 # looked into, and checked by lintian when that is here; where rpmbuild is,
 # the RPM of a native build likewise, checked by rpmlint when that is here.
+# Of a static build, cpack makes neither package and says why.
 #
-# Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION HARDENED
+# Usage: install_test.sh SOURCE_DIR BUILD_DIR REVISION HARDENED STATIC
 #   REVISION is the one the program zorvat was built as: 1.7 or 1.9.
 #   HARDENED is ON when the programs were built with the hardening flags
 #   (then lintian must not find them missing), else OFF.
+#   STATIC is ON when the programs were linked statically, else OFF.
 # ZORVAT_SHIP_EMULATOR, when set, runs the built programs (a cross build).
 # Exit status 77: groff is missing, so nothing was tested.
 set -u
@@ -19,6 +21,7 @@ src=$1
 build=$2
 rev=$3
 hardened=$4
+static=$5
 pages="zorvat2 zorvat3 zorvat"
 sections="NAME SYNOPSIS DESCRIPTION OPTIONS OPERANDS EXIT.STATUS EXAMPLES NOTES SEE.ALSO"
 
@@ -109,6 +112,33 @@ if [ -x "$prefix/bin/zorvat3" ]; then
     [ $status -eq 0 ] || fail "zorvat3 lo 1 1 exits $status"
     printf '%s\n' "$out" | grep -q '^Name  *IBytes/s' || fail "zorvat3 lo 1 1 printed no header: $out"
     printf '%s\n' "$out" | grep -q '^lo  ' || fail "zorvat3 lo 1 1 printed no line for lo: $out"
+fi
+
+# Linked as the build said: a static program asks for no loader.
+if command -v readelf >/dev/null 2>&1; then
+    for p in $pages; do
+        [ -f "$prefix/bin/$p" ] || continue
+        if readelf -lW "$prefix/bin/$p" | grep -q 'Requesting program interpreter'; then
+            [ "$static" = OFF ] || fail "bin/$p of a static build asks for a loader"
+        else
+            [ "$static" = ON ] || fail "bin/$p asks for no loader, as if linked statically"
+        fi
+    done
+fi
+
+# A static build: cpack refuses to make either package, saying why.
+if [ "$static" = ON ] && [ -f "$build/CPackConfig.cmake" ]; then
+    for kind in DEB RPM; do
+        if (cd "$tmp" && cpack -G $kind --config "$build/CPackConfig.cmake" -B "$tmp/$kind") >"$tmp/cpack.log" 2>&1; then
+            fail "cpack -G $kind packaged the programs of a static build"
+        elif ! grep -q 'dynamically linked programs only' "$tmp/cpack.log"; then
+            cat "$tmp/cpack.log"
+            fail "cpack -G $kind failed on a static build without saying that it packages dynamic programs only"
+        fi
+    done
+    [ $failed -eq 0 ] || exit 1
+    echo "pages render without warnings; install puts the files where they belong; no package of static programs"
+    exit 0
 fi
 
 # The Debian package, where the tools to make and read one are here: of

@@ -5,7 +5,8 @@
 # memcheck error.  Memory that is never released by design is not an
 # error, so leaks are not checked.
 # Exit status: 0 passed, 1 failed, 77 skipped (no valgrind, a program that
-# runs under an emulator, or a sanitizer build, which valgrind can't run).
+# runs under an emulator, a sanitizer build, which valgrind can't run, or a
+# static build, which it can't check as it checks the others).
 set -uo pipefail
 
 if [[ $# -ne 3 ]]; then
@@ -18,6 +19,13 @@ if [[ -n ${ZORVAT_EMULATOR:-} ]]; then
 fi
 if [[ ${ZORVAT_SANITIZE:-OFF} == ON ]]; then
     echo "SKIP: sanitizer build; valgrind can't run sanitized programs"
+    exit 77
+fi
+# memcheck's allocator comes in through the loader, which a static program
+# does without: it would check such a program without it, and takes the C
+# library's own start-up for errors.  A dynamic build checks the same code.
+if [[ ${ZORVAT_STATIC:-OFF} == ON ]]; then
+    echo "SKIP: static build; memcheck can't replace the allocator of static programs"
     exit 77
 fi
 if ! command -v valgrind >/dev/null; then
