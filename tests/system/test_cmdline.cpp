@@ -210,14 +210,20 @@ TEST_F(Cmdline, NumbersEndAtTheFirstCharacterThatIsNoDigit) {
     }
 }
 
-TEST_F(Cmdline, CountThatIsNoNumberOrZeroRunsWithoutEnd) {
+// A count that is no number, or zero, runs without end; and the longest
+// interval waits for its first report, never wrapped round to one that
+// has passed.
+TEST_F(Cmdline, CountThatIsNoNumberOrZeroRunsWithoutEndAndTheLongestIntervalWaits) {
     struct endless {
         const monitor *m;
         strings args;
     };
     std::vector<endless> cases;
     for (const monitor &m : monitors) {
-        for (const strings &rest : {strings{"5", "-k"}, strings{"5", "abc"}, strings{"5", "0"}, strings{"5"}}) {
+        // The last: the longest interval, whose one report is 68 years
+        // away, however wide the system's time_t.
+        for (const strings &rest :
+             {strings{"5", "-k"}, strings{"5", "abc"}, strings{"5", "0"}, strings{"5"}, strings{"2147483647", "1"}}) {
             cases.push_back({&m, argsfor(m, "", rest)});
         }
         if (m.listdriven) {
