@@ -290,6 +290,9 @@ bool askcounters(countsource *s, const int *indexes, size_t m,
             errno = why;
             return false;
         }
+        // Answered: the kernel has the statistics requests, so the dump is
+        // the source from now on.
+        s->chosen = true;
     }
     return true;
 }

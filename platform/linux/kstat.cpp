@@ -16,15 +16,17 @@
 // kstat_read of a kstat that the current reading has served already; every
 // other kstat_read is served from the current reading.  A monitor that
 // reads each of its kstats once a turn so has all the figures of a turn
-// from one reading made in that turn.  The first reading, and every reading
-// after one that served many of the chain's kstats, is one statistics dump
-// of every link; a reading after one that served few asks the kernel for
-// the links of those kstats alone, a request each (few: m kstats of a chain
-// of n, m * (2 + n / 1000) < n, where a request costs the kernel more than
-// a link's share of a dump: about 0.6 us against 0.17 us with 1000 links,
-// 2.5 us against 0.19 us with 10,000).  A kstat read that a reading did not
-// ask for is asked for alone, so it too has its counters from that turn.
-// /proc/net/dev, where it is the source, is read whole.  A reading keeps
+// from one reading made in that turn.  A reading after one that served
+// many of the chain's kstats is one statistics dump of every link; a
+// reading after one that served few (the first reading served none) asks
+// the kernel for the links of those kstats alone, a request each, many to
+// a datagram.  Few: m kstats of a chain of n, m * (2 + n / 1000) < n, where
+// the requests cost the kernel less than the dump (measured at a reading a
+// second: with 1001 links a dump 0.74 ms, 256 requests 0.65 ms; with
+// 10,001 links a dump 5.9 ms, 1024 requests 5.8 ms).  A kstat read that a
+// reading did not ask for is asked for alone, so it too has its counters
+// from that turn, up to eight a reading; the rest of its reads are served
+// by one dump.  /proc/net/dev, where it is the source, is read whole.  A reading keeps
 // the counters of the chain's links only, in room made at open, so it needs
 // no memory.  When a reading fails (the kernel refuses the dump), every
 // read it serves fails and leaves its kstat without data: the statistics
@@ -114,7 +116,8 @@ struct library {
     unsigned reading;  // number of the current reading, 0 before the first
     bool readok;       // it was made
     int readerr;       // else why not
-    bool asking;       // it asked for the links of the kstats it serves alone
+    bool asking;       // it asks for the links of the kstats it serves alone
+    unsigned alone;    // kstats it asked for as they were read
     bool noasks;       // the kernel refused such requests
     unsigned lost;     // kstats looked up before this reading are looked up when read
     hrtime_t taken;    // when
@@ -375,38 +378,68 @@ void relookup(library *lib) {
     }
 }
 
+// Kstats that a reading which asks for links alone serves with a request
+// of their own when it did not ask for theirs; for the rest of its reads,
+// it makes one dump.
+constexpr unsigned ALONE = 8;
+
+// The counters of every link, in the reading being made: the dump, or
+// /proc/net/dev.
+void readall(library *lib) {
+    lib->asking = false;
+    lib->readok = readcounters(&lib->src, put, lib);
+    lib->readerr = lib->readok ? 0 : errno;
+    lib->kc.kc_kd = lib->src.dev >= 0 ? lib->src.dev : lib->src.nl;
+}
+
+// Ask for the links of indexes alone.  A kernel (or an emulator) that
+// refuses such requests is asked no more, and the reading is made whole.
+bool ask(library *lib, const int *indexes, size_t m) {
+    lib->askedfor = indexes;
+    if (askcounters(&lib->src, indexes, m, answered, lib)) {
+        return true;
+    }
+    if (errno != ENOMEM && errno != EINTR) {
+        lib->noasks = true;
+        readall(lib);
+    }
+    return false;
+}
+
 void newreading(library *lib) {
     ++lib->reading;
     std::swap(lib->served, lib->before);
     lib->nbefore = lib->nserved;
     lib->nserved = 0;
+    lib->alone = 0;
     lib->taken = clocktime();
     // The links' changes first: the counters are then read of each kstat's
     // link as it is now.
     if (lib->watch < 0 || !linknews(lib->watch, seen, lib)) {
         relookup(lib);
     }
-    lib->asking = lib->reading > 1 && lib->src.dev < 0 && !lib->noasks && few(lib, lib->nbefore);
+    // The first reading has served nothing before it: it asks for each
+    // kstat's link as it is read, up to ALONE, and then dumps.
+    if (lib->src.dev >= 0 || lib->noasks || !few(lib, lib->nbefore)) {
+        readall(lib);
+        return;
+    }
+    lib->asking = true;
+    size_t m = 0;
+    for (size_t i = 0; i < lib->nbefore; ++i) {
+        if (const int index = lib->links[lib->before[i]].index; index > 0) {
+            lib->asks[m++] = index;
+        }
+    }
+    if (!ask(lib, lib->asks, m) && lib->asking) {
+        lib->readok = false;
+        lib->readerr = errno;
+        return;
+    }
     if (lib->asking) {
-        size_t m = 0;
-        for (size_t i = 0; i < lib->nbefore; ++i) {
-            if (const int index = lib->links[lib->before[i]].index; index > 0) {
-                lib->asks[m++] = index;
-            }
-        }
-        lib->askedfor = lib->asks;
-        lib->readok = askcounters(&lib->src, lib->asks, m, answered, lib);
-        if (!lib->readok && errno != ENOMEM && errno != EINTR) {
-            // Refused: a dump, from now on.
-            lib->noasks = true;
-            lib->asking = false;
-        }
+        lib->readok = true;
+        lib->readerr = 0;
     }
-    if (!lib->asking) {
-        lib->readok = readcounters(&lib->src, put, lib);
-    }
-    lib->readerr = lib->readok ? 0 : errno;
-    lib->kc.kc_kd = lib->src.dev >= 0 ? lib->src.dev : lib->src.nl;
 }
 
 // Copy a name into a zero-filled field, leaving its terminator.
@@ -577,19 +610,24 @@ kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
         k->served = lib->reading;
         lib->served[lib->nserved++] = numberof(lib, k);
     }
+    if (lib->readok && k->checked < lib->lost) {
+        // Announcements were lost since its link was last looked up.
+        lookup(lib, k);
+    }
+    if (lib->readok && lib->asking && k->index > 0 && k->counted != lib->reading && k->asked != lib->reading) {
+        // Not asked for: alone, or with every link once a few were.
+        if (lib->alone < ALONE) {
+            ++lib->alone;
+            const int index = k->index;
+            (void)ask(lib, &index, 1);
+        } else {
+            readall(lib);
+        }
+    }
     if (!lib->readok) {
         ksp->ks_data = nullptr;
         errno = lib->readerr;
         return -1;
-    }
-    if (k->checked < lib->lost) {
-        // Announcements were lost since its link was last looked up.
-        lookup(lib, k);
-    }
-    if (lib->asking && k->index > 0 && k->counted != lib->reading && k->asked != lib->reading) {
-        const int index = k->index;
-        lib->askedfor = &index;
-        (void)askcounters(&lib->src, &index, 1, answered, lib);
     }
     if (!k->hasdata) {
         ksp->ks_data = nullptr;

@@ -181,18 +181,30 @@ TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
         netns::sendudp("127.0.0.1", "127.0.0.1", 3 + round, 100);
         sendunclaimed("va", vbmac, 4 + round);
     };
+    // Ten more links, without traffic: a chain of 13, of which 6 kstats
+    // are few.
+    string batch;
+    for (int i = 0; i < 10; ++i) {
+        batch += "link add zi" + std::to_string(i) + " type ifb\n";
+    }
+    netns::ipbatch(batch);
     kstat_ctl_t *kc = openkc();
     kstat_t *lo = find(kc, "lo");
     kstat_t *va = find(kc, "va");
     kstat_t *vb = find(kc, "vb");
     ASSERT_TRUE(lo && va && vb);
+    std::vector<kstat_t *> all;
+    for (kstat_t *k = kc->kc_chain; k; k = k->ks_next) {
+        all.push_back(k);
+    }
+    ASSERT_EQ(all.size(), 13u);
 
-    // Of the chain of three, one kstat is few, two are many.
     const std::vector<std::vector<kstat_t *>> rounds = {
-        {lo, va, vb},  // the first reading: a dump
-        {va},          // after one of many: a dump
-        {va},          // after one of few: va's link asked for alone
+        all,           // the first reading: asks for eight links as they are read, then dumps
+        {va},          // after many: a dump
+        {va},          // after few: va's link asked for alone
         {va, vb, lo},  // va's link asked for, vb's and lo's each as it is read
+        all,           // the three asked for, eight as they are read, then a dump
         {lo, va, vb},  // after many: a dump
     };
     uint64_t dropped = 0;  // unclaimed frames
