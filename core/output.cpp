@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,7 +43,7 @@ constexpr int64_t PATIENCE = 1'000'000'000;  // nanoseconds without progress
 bool held;        // the ending signals wait
 sigset_t unheld;  // the signal mask without that
 int64_t quiet;    // since when the output has taken nothing with an ending signal come, or 0
-enum class outkind { unknown, nonblock, mayblock } outtype;
+enum class outkind { unknown, nonblock, mayblock, pipe } outtype;
 
 void hold() {
     if (!held) {
@@ -78,17 +79,33 @@ bool endingwaits() {
 // Whether a write of standard output can wait on its reader (a pipe, a
 // socket, a terminal), which would keep an ending signal waiting as long
 // as the reader takes nothing.  Such an output is written only as far as
-// it can take without waiting (PIPE_BUF after it says it can take more);
-// files and devices such as /dev/null take any write at once.
+// it can take without waiting (see room); files and devices such as
+// /dev/null take any write at once.
 bool canwait() {
     if (outtype == outkind::unknown) {
         struct stat st {};
-        const bool reader =
-            fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || isatty(STDOUT_FILENO));
-        outtype = reader ? outkind::mayblock : outkind::nonblock;
+        const bool known = fstat(STDOUT_FILENO, &st) == 0;
+        outtype = known && S_ISFIFO(st.st_mode)                                   ? outkind::pipe
+                  : known && (S_ISSOCK(st.st_mode) || isatty(STDOUT_FILENO) != 0) ? outkind::mayblock
+                                                                                  : outkind::nonblock;
     }
-    const int flags = outtype == outkind::mayblock ? fcntl(STDOUT_FILENO, F_GETFL) : -1;
+    const int flags = outtype != outkind::nonblock ? fcntl(STDOUT_FILENO, F_GETFL) : -1;
     return flags >= 0 && (flags & O_NONBLOCK) == 0;
+}
+
+// What an output that said it can take more takes without waiting: PIPE_BUF,
+// and from a pipe its free pages but two (the one its reader is half way
+// through, and the one last written, may be partly filled).
+size_t room() {
+    size_t most = PIPE_BUF;
+    const long page = sysconf(_SC_PAGESIZE);
+    const int size = outtype == outkind::pipe ? fcntl(STDOUT_FILENO, F_GETPIPE_SZ) : -1;
+    int unread = 0;
+    if (page > 0 && size > 0 && ioctl(STDOUT_FILENO, FIONREAD, &unread) == 0) {
+        const long free = size / page - (unread + page - 1) / page - 2;
+        most = std::max(most, static_cast<size_t>(std::max(free, 0L) * page));
+    }
+    return most;
 }
 
 // Wait until the output can take more, looking every tenth of a second
@@ -125,7 +142,7 @@ void writeout(const char *text, size_t len) {
         if (careful) {
             waitout();
         }
-        ssize_t n = write(STDOUT_FILENO, text, careful ? std::min<size_t>(len, PIPE_BUF) : len);
+        ssize_t n = write(STDOUT_FILENO, text, careful ? std::min(len, room()) : len);
         if (n > 0) {
             text += n;
             len -= static_cast<size_t>(n);

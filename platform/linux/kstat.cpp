@@ -95,10 +95,13 @@ constexpr uint64_t linkcounters::*counters[] = {
 };
 
 // What the library keeps of a kstat (its ks_private).  Its counters are
-// its link's moved on by off, modulo 2^64; readings are numbered from 1.
+// its link's moved on by an offset, modulo 2^64: none until its name passed
+// to another link, and then kept apart from it (offs), in room that is
+// paged in only where a kstat has one.  Readings are numbered from 1.
 struct kslink {
     int index;           // of the link that bears the kstat's name; 0: none does
-    bool based;          // off is known; else the link's next counters make it
+    bool based;          // its offset is known; else the link's next counters make it
+    bool shifted;        // it has an offset in offs
     bool hasdata;        // the kstat has had counters
     unsigned char next;  // the statistic that kstat_data_lookup tries first
     unsigned served;     // the reading that last served the kstat
@@ -106,7 +109,6 @@ struct kslink {
     unsigned asked;      // the reading that asked for its link alone
     unsigned checked;    // the reading that last looked its link up by name
     linkcounters c;
-    linkcounters off;
 };
 
 struct library {
@@ -124,8 +126,9 @@ struct library {
     size_t n;          // kstats
     kstat_t *ks;
     kslink *links;
-    unsigned *byindex;  // open hash of the kstats (their number + 1) by their link's index
-    unsigned *byname;   // open hash of the kstats by name
+    linkcounters *offs;  // a kstat's offset, where it has one
+    unsigned *byindex;   // open hash of the kstats (their number + 1) by their link's index
+    unsigned *byname;    // open hash of the kstats by name
     size_t indexmask;
     size_t namemask;
     unsigned *served;  // the kstats the current reading served, in the order read
@@ -136,8 +139,10 @@ struct library {
     const int *askedfor;  // the links of the requests being answered
     kstat_t *viewer;      // the kstat whose statistics `view` holds
     kstat_named_t view[NSTATS];
-    void *room;  // of ks, links, the hashes and lists
+    void *room;  // of ks, links and the hashes
     size_t roomsize;
+    void *lazyroom;  // of the lists and offs
+    size_t lazysize;
 };
 static_assert(std::is_standard_layout_v<library>, "the handle is the library's first member");
 
@@ -221,6 +226,25 @@ void dropindex(library *lib, kslink *k) {
     lib->byindex[i] = 0;
 }
 
+linkcounters offof(const library *lib, const kslink *k) {
+    return k->shifted ? lib->offs[numberof(lib, k)] : linkcounters{};
+}
+
+// The offset that makes the kstat's counters, as they are, of its link's
+// counters `at`.
+void setoff(library *lib, kslink *k, const linkcounters &at) {
+    linkcounters off{};
+    bool none = true;
+    for (uint64_t linkcounters::*f : counters) {
+        off.*f = k->c.*f - at.*f;
+        none = none && off.*f == 0;
+    }
+    if (!none || k->shifted) {
+        lib->offs[numberof(lib, k)] = off;
+        k->shifted = !none;
+    }
+}
+
 // No link bears the kstat's name any more.  Its counters as they were when
 // the name left, when the announcement counted them (at); they never go
 // down, though: a reading may have had them later.
@@ -229,8 +253,9 @@ void unbind(library *lib, kslink *k, const linkcounters *at) {
         return;
     }
     if (at && k->based) {
+        const linkcounters off = offof(lib, k);
         for (uint64_t linkcounters::*f : counters) {
-            k->c.*f = std::max(k->c.*f, at->*f + k->off.*f);
+            k->c.*f = std::max(k->c.*f, at->*f + off.*f);
         }
     }
     dropindex(lib, k);
@@ -255,20 +280,21 @@ void bind(library *lib, kslink *k, int index, const linkcounters *at) {
     }
     k->based = at != nullptr;
     if (at) {
-        for (uint64_t linkcounters::*f : counters) {
-            k->off.*f = k->c.*f - at->*f;
-        }
+        setoff(lib, k, *at);
     }
     k->counted = 0;
 }
 
 // The counters of a kstat's link in the reading being made.
 void count(library *lib, kslink *k, const linkcounters &link) {
-    for (uint64_t linkcounters::*f : counters) {
-        if (k->based) {
-            k->c.*f = link.*f + k->off.*f;
-        } else {
-            k->off.*f = k->c.*f - link.*f;
+    if (!k->based) {
+        setoff(lib, k, link);
+    } else if (!k->shifted) {
+        k->c = link;
+    } else {
+        const linkcounters &off = lib->offs[numberof(lib, k)];
+        for (uint64_t linkcounters::*f : counters) {
+            k->c.*f = link.*f + off.*f;
         }
     }
     k->based = true;
@@ -492,49 +518,67 @@ void release(library *lib) {
     if (lib->room) {
         munmap(lib->room, lib->roomsize);
     }
+    if (lib->lazyroom) {
+        munmap(lib->lazyroom, lib->lazysize);
+    }
     free(lib);
+}
+
+// Room of the sizes, in one mapping, each part 64-byte aligned: its pages
+// made at once (populate), or as they are first touched.  Null when there
+// is none.
+void *mapparts(const size_t *sizes, size_t count, void **parts, size_t *total, bool populate) {
+    *total = 0;
+    for (size_t i = 0; i < count; ++i) {
+        *total += (sizes[i] + 63) & ~size_t{63};
+    }
+    void *room = mmap(nullptr, *total, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0), -1, 0);
+    if (room == MAP_FAILED) {
+        return nullptr;
+    }
+    char *at = static_cast<char *>(room);
+    for (size_t i = 0; i < count; ++i) {
+        parts[i] = at;
+        at += (sizes[i] + 63) & ~size_t{63};
+    }
+    return room;
 }
 
 // The kstats of the links of t, which is in index order.
 bool makechain(library *lib, const table<rtlink> &t) {
     const size_t n = t.count;
     size_t hashsize = 16;
-    while (hashsize < 2 * n) {
+    while (hashsize < n + n / 2) {
         hashsize *= 2;
     }
     lib->n = n;
     lib->namemask = hashsize - 1;
     lib->indexmask = hashsize - 1;
-    // The tables of the chain in one piece whose pages are made at once:
-    // one at a time, on first touch, they would cost more than the rest of
-    // a start.
-    const size_t sizes[] = {(n + 1) * sizeof(kstat_t),   (n + 1) * sizeof(kslink),   hashsize * sizeof(unsigned),
-                            hashsize * sizeof(unsigned), (n + 1) * sizeof(unsigned), (n + 1) * sizeof(unsigned),
-                            (n + 1) * sizeof(int)};
-    lib->roomsize = 0;
-    for (size_t size : sizes) {
-        lib->roomsize += (size + 63) & ~size_t{63};
-    }
-    void *room =
-        mmap(nullptr, lib->roomsize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (room == MAP_FAILED) {
+    // The tables every kstat has a part of, in one piece whose pages are
+    // made at once: one at a time, on first touch, they would cost more
+    // than the rest of a start.  The lists of a reading's kstats and the
+    // offsets are paged in only where they are used.
+    const size_t sizes[] = {(n + 1) * sizeof(kstat_t), (n + 1) * sizeof(kslink), hashsize * sizeof(unsigned),
+                            hashsize * sizeof(unsigned)};
+    const size_t lazysizes[] = {(n + 1) * sizeof(unsigned), (n + 1) * sizeof(unsigned), (n + 1) * sizeof(int),
+                                (n + 1) * sizeof(linkcounters)};
+    void *parts[std::size(sizes)];
+    void *lazyparts[std::size(lazysizes)];
+    lib->room = mapparts(sizes, std::size(sizes), parts, &lib->roomsize, true);
+    lib->lazyroom = mapparts(lazysizes, std::size(lazysizes), lazyparts, &lib->lazysize, false);
+    if (!lib->room || !lib->lazyroom) {
         errno = ENOMEM;
         return false;
-    }
-    lib->room = room;
-    char *at = static_cast<char *>(room);
-    void *parts[std::size(sizes)];
-    for (size_t i = 0; i < std::size(sizes); ++i) {
-        parts[i] = at;
-        at += (sizes[i] + 63) & ~size_t{63};
     }
     lib->ks = static_cast<kstat_t *>(parts[0]);
     lib->links = static_cast<kslink *>(parts[1]);
     lib->byindex = static_cast<unsigned *>(parts[2]);
     lib->byname = static_cast<unsigned *>(parts[3]);
-    lib->served = static_cast<unsigned *>(parts[4]);
-    lib->before = static_cast<unsigned *>(parts[5]);
-    lib->asks = static_cast<int *>(parts[6]);
+    lib->served = static_cast<unsigned *>(lazyparts[0]);
+    lib->before = static_cast<unsigned *>(lazyparts[1]);
+    lib->asks = static_cast<int *>(lazyparts[2]);
+    lib->offs = static_cast<linkcounters *>(lazyparts[3]);
     const hrtime_t made = clocktime();
     for (size_t i = 0; i < n; ++i) {
         kstat_t &k = lib->ks[i];
