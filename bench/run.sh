@@ -146,21 +146,65 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # --- The measuring wrapper --------------------------------------------------
-# Runs a command, waits for it, and writes "user_us sys_us maxrss_kib" of it
-# and its children (getrusage RUSAGE_CHILDREN) to a file: microsecond
-# figures, finer than GNU time's hundredths.
+# Runs a command, waits for it, and writes "user_us sys_us maxrss_kib
+# turn_us" of it and its children (getrusage RUSAGE_CHILDREN) to a file:
+# microsecond figures, finer than GNU time's hundredths.  With -t TURNS (a
+# run of TURNS turns one second apart), turn_us is the CPU of one turn,
+# from the process's own run time (/proc/PID/schedstat) 1.5 s after it
+# starts and half a second before its last turn: the turns 2 to TURNS - 1,
+# with no start and no exit among them, and no second run to subtract;
+# otherwise it is -1.
 cat >"$work/rusage.c" <<'EOF'
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+static double now(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+static void sleepuntil(double t) {
+    double left = t - now();
+    if (left > 0) {
+        struct timespec d = {(time_t)left, (long)((left - (time_t)left) * 1e9)};
+        nanosleep(&d, NULL);
+    }
+}
+
+/* Nanoseconds the process has run, or -1. */
+static long long ran(pid_t pid) {
+    char path[64];
+    long long ns = -1;
+    snprintf(path, sizeof path, "/proc/%d/schedstat", (int)pid);
+    FILE *f = fopen(path, "r");
+    if (f) {
+        if (fscanf(f, "%lld", &ns) != 1) {
+            ns = -1;
+        }
+        fclose(f);
+    }
+    return ns;
+}
+
 int main(int argc, char **argv) {
+    int turns = 0;
+    if (argc >= 4 && strcmp(argv[2], "-t") == 0) {
+        turns = atoi(argv[3]);
+        argv[3] = argv[1];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc < 3) {
-        fprintf(stderr, "usage: rusage OUTFILE COMMAND [ARG...]\n");
+        fprintf(stderr, "usage: rusage OUTFILE [-t TURNS] COMMAND [ARG...]\n");
         return 127;
     }
+    const double t0 = now();
     pid_t pid = fork();
     if (pid < 0) {
         perror("fork");
@@ -170,6 +214,16 @@ int main(int argc, char **argv) {
         execv(argv[2], argv + 2);
         perror(argv[2]);
         _exit(127);
+    }
+    long long turn = -1;
+    if (turns >= 4) {
+        sleepuntil(t0 + 1.5);
+        long long a = ran(pid);
+        sleepuntil(t0 + turns - 0.5);
+        long long b = ran(pid);
+        if (a >= 0 && b >= a) {
+            turn = (b - a) / 1000 / (turns - 2);
+        }
     }
     int status;
     while (waitpid(pid, &status, 0) < 0) {
@@ -181,10 +235,10 @@ int main(int argc, char **argv) {
         perror(argv[1]);
         return 127;
     }
-    fprintf(f, "%lld %lld %ld\n",
+    fprintf(f, "%lld %lld %ld %lld\n",
             (long long)ru.ru_utime.tv_sec * 1000000 + ru.ru_utime.tv_usec,
             (long long)ru.ru_stime.tv_sec * 1000000 + ru.ru_stime.tv_usec,
-            ru.ru_maxrss);
+            ru.ru_maxrss, turn);
     fclose(f);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
@@ -358,19 +412,23 @@ same() {
 
 # --- Measuring ----------------------------------------------------------------
 # measure KEY NS PROGRAM ARG...: one run inside namespace NS, output to
-# /dev/null; appends "cpu_us rss_kib" to $work/KEY.
+# /dev/null; appends "cpu_us rss_kib turn_us" to $work/KEY (turn_us: the
+# CPU of a turn within the run, for the runs of the long kind; else -1).
 measure() {
     local key=$1 ns=$2
     shift 2
-    local out="$work/$key.one"
-    if ! ip netns exec "$ns" "$work/rusage" "$out" "$@" >/dev/null 2>"$work/$key.err"; then
+    local out="$work/$key.one" each=()
+    if [[ "${*: -2}" == "${long[*]}" ]]; then
+        each=(-t "${long[1]}")
+    fi
+    if ! ip netns exec "$ns" "$work/rusage" "$out" "${each[@]}" "$@" >/dev/null 2>"$work/$key.err"; then
         echo "run.sh: this run failed: $*" >&2
         head -c 2000 "$work/$key.err" >&2
         exit 3
     fi
-    local u s m
-    read -r u s m <"$out"
-    echo "$((u + s)) $m" >>"$work/$key"
+    local u s m t
+    read -r u s m t <"$out"
+    echo "$((u + s)) $m $t" >>"$work/$key"
 }
 
 # rounds KEY...: REPS rounds, each of which runs every KEY once, in
@@ -444,12 +502,13 @@ median() {
     cut -d' ' -f"$2" "$work/$1" | sort -n | awk '{ v[NR] = $1 } END {
         if (NR % 2) print v[(NR + 1) / 2]; else print int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'
 }
-declare -A cpu rss
+declare -A cpu rss turn
 medians() {
     local k
     for k in "$@"; do
         cpu[$k]=$(median "$k" 1)
         rss[$k]=$(median "$k" 2)
+        turn[$k]=$(median "$k" 3)
     done
 }
 
@@ -459,9 +518,13 @@ turnms() { awk -v u="$1" 'BEGIN { printf "%.3f", u / 1000 }'; }
 # ratio A B: A / B, or n/a when noise made a figure meaningless (B not above
 # 0, A below 0: a run of 11 turns that cost less than a run of 1).
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0 && a >= 0) printf "%.3f", a / b; else print "n/a" }'; }
-# perturn SHORT LONG: CPU us of one turn, from the medians of the runs of
-# 1 and of 1 + nturns turns.
-perturn() { awk -v s="${cpu[$1]}" -v l="${cpu[$2]}" -v n="$nturns" 'BEGIN { printf "%d", (l - s) / n }'; }
+# perturn SHORT LONG: CPU us of one turn: the median of the turns measured
+# within the runs of 1 + nturns turns, or where there are none, from the
+# medians of the runs of 1 and of 1 + nturns turns.
+perturn() {
+    awk -v s="${cpu[$1]}" -v l="${cpu[$2]}" -v t="${turn[$2]:--1}" -v n="$nturns" \
+        'BEGIN { printf "%d", t >= 0 ? t : (l - s) / n }'
+}
 
 runrow() { printf '  %-62s %9s %9s\n' "$1" "$2" "$3"; }
 runhead() { runrow "run (median of $reps)" "CPU ms" "RSS KiB"; }
