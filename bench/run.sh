@@ -523,7 +523,7 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0 && a >= 0) printf "%.3f", a
 # medians of the runs of 1 and of 1 + nturns turns.
 perturn() {
     awk -v s="${cpu[$1]}" -v l="${cpu[$2]}" -v t="${turn[$2]:--1}" -v n="$nturns" \
-        'BEGIN { printf "%d", t >= 0 ? t : (l - s) / n }'
+        'BEGIN { printf "%d", (t >= 0 ? t : (l - s) / n) }'
 }
 
 runrow() { printf '  %-62s %9s %9s\n' "$1" "$2" "$3"; }

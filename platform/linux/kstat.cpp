@@ -340,7 +340,8 @@ void seen(const linkchange &ch, void *arg) {
 // Few kstats of the chain: asking for their links alone costs the kernel
 // less than a dump of every link.
 bool few(const library *lib, size_t m) {
-    return m * (2000 + lib->n) < lib->n * 1000;
+    const uint64_t n = lib->n;
+    return m * (2000 + n) < n * 1000;
 }
 
 // A socket to look links up on.
