@@ -16,7 +16,9 @@
 # Environment: PARTS (default "1001 10001 churn"); REPS (rounds, median
 # kept; default 5); PROCFS_BINDIR and STATIC_BINDIR (the programs built
 # with -DZORVAT_PROCFS_ONLY=ON and with -DZORVAT_STATIC=ON; default: built
-# here, in build-procfs and build-bench-static of the repository).
+# here, in build-procfs and build-bench-static of the repository);
+# CHURN_RATE (link announcements a second that the churn makes, about;
+# default 3300).
 #
 # Exit status: 0 when it measured (goals met or not), non-zero when it
 # could not run.
@@ -34,6 +36,7 @@ bigpairs=5000      # of the parts of 10,001 links and of churn
 smallpairs=5       # of the namespace of 11 links set against 10,001
 churnpairs=100     # made and deleted together, again and again
 churngroup=77      # the link group of those, deleted as one
+churn_rate=${CHURN_RATE:-3300}  # link announcements a second they make, about
 listmax=256        # names zorvat3's table holds
 turns=(1 5)        # interval and times of the whole runs
 short=(1 1)        # the two runs whose difference is nturns turns
@@ -57,6 +60,7 @@ die() {
 # --- Checks ---------------------------------------------------------------
 [[ $(id -u) -eq 0 ]] || die "must run as root (it makes network namespaces)"
 [[ $reps =~ ^[1-9][0-9]*$ ]] || die "REPS must be a positive number"
+[[ $churn_rate =~ ^[1-9][0-9]*$ ]] || die "CHURN_RATE must be a positive number"
 want1001=false want10001=false wantchurn=false
 for p in $parts; do
     case $p in
@@ -735,17 +739,36 @@ part10001() {
 # startchurn NS: in the background, again and again until stopchurn (or
 # until this script is gone), one batch that makes churnpairs veth pairs
 # yaNN/ybNN in the link group churngroup, then the deletion of that group,
-# at once.
+# at once; paced so that about churn_rate link announcements come a second
+# (one batch and its deletion, counted once, tell how many a batch makes).
 startchurn() {
     local i
     for ((i = 0; i < churnpairs; i++)); do
         printf 'link add ya%02d group %d type veth peer name yb%02d group %d\n' "$i" "$churngroup" "$i" "$churngroup"
     done >"$work/churn.batch"
+    ip netns exec "$1" ip -o monitor link >"$work/churn.count" 2>/dev/null &
+    local monitor=$!
+    sleep 0.3
+    ip -n "$1" -force -batch "$work/churn.batch" >/dev/null 2>&1 || true
+    ip -n "$1" link del group "$churngroup" >/dev/null 2>&1 || true
+    sleep 0.3
+    kill "$monitor" 2>/dev/null || true
+    wait "$monitor" 2>/dev/null || true
+    local each
+    each=$(wc -l <"$work/churn.count")
+    [[ $each -gt 0 ]] || die "a batch of links made and deleted was not announced"
+    # Microseconds a batch and its deletion take, with the pause after them.
+    local period=$((each * 1000000 / churn_rate))
     rm -f "$work/churn.stop"
     (
         while [[ ! -e $work/churn.stop ]] && kill -0 "$$" 2>/dev/null; do
+            t0=${EPOCHREALTIME/./}
             ip -n "$1" -force -batch "$work/churn.batch" || true
             ip -n "$1" link del group "$churngroup" || exit 1
+            left=$((period - (${EPOCHREALTIME/./} - t0)))
+            if ((left > 0)); then
+                sleep "$((left / 1000000)).$(printf '%06d' $((left % 1000000)))"
+            fi
         done
     ) >"$work/churn.log" 2>&1 &
     churn_pid=$!

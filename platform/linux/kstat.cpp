@@ -337,6 +337,13 @@ void seen(const linkchange &ch, void *arg) {
     }
 }
 
+// An announcement of a link that bears a kstat's name or is a kstat's
+// link: the others change nothing.
+bool matters(const rtlink &l, void *arg) {
+    const auto *lib = static_cast<const library *>(arg);
+    return byindex(lib, l.index) || byname(lib, l.name);
+}
+
 // Few kstats of the chain: asking for their links alone costs the kernel
 // less than a dump of every link.
 bool few(const library *lib, size_t m) {
@@ -366,7 +373,7 @@ void lookup(library *lib, kslink *k) {
 bool relookuplink(const nlmsghdr *nh, void *arg) {
     auto *lib = static_cast<library *>(arg);
     linkchange ch{};
-    if (parselink(nh, nh->nlmsg_len, &ch)) {
+    if (parselink(nh, nh->nlmsg_len, &ch, false)) {
         if (kslink *k = byname(lib, ch.link.name)) {
             k->checked = lib->reading;
             if (k->index != ch.link.index) {
@@ -442,7 +449,7 @@ void newreading(library *lib) {
     lib->taken = clocktime();
     // The links' changes first: the counters are then read of each kstat's
     // link as it is now.
-    if (lib->watch < 0 || !linknews(lib->watch, seen, lib)) {
+    if (lib->watch < 0 || !linknews(lib->watch, seen, lib, matters)) {
         relookup(lib);
     }
     // The first reading has served nothing before it: it asks for each

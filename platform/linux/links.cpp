@@ -12,7 +12,7 @@
 
 #include "platform/linux/rtnl.h"
 
-bool parselink(const nlmsghdr *nh, size_t len, linkchange *n) {
+bool parselink(const nlmsghdr *nh, size_t len, linkchange *n, bool counters) {
     if ((nh->nlmsg_type != RTM_NEWLINK && nh->nlmsg_type != RTM_DELLINK) || len < NLMSG_LENGTH(sizeof(ifinfomsg))) {
         return false;
     }
@@ -29,11 +29,16 @@ bool parselink(const nlmsghdr *nh, size_t len, linkchange *n) {
     const rtattr *rta = rtnl_attrs(nh, sizeof(ifinfomsg), &rest);
     const size_t head = NLMSG_SPACE(sizeof(ifinfomsg));
     rest = std::min(rest, len > head ? len - head : 0);
-    for (; rtnl_attrok(rta, rest); rta = rtnl_attrnext(rta, &rest)) {
+    // The name comes first, the counters some attributes later: what
+    // comes after them is not looked at.
+    for (; !n->counted && rtnl_attrok(rta, rest); rta = rtnl_attrnext(rta, &rest)) {
         if (rta->rta_type == IFLA_IFNAME) {
             const auto *text = static_cast<const char *>(RTA_DATA(rta));
             memcpy(n->link.name, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof n->link.name - 1)));
-        } else if (rta->rta_type == IFLA_STATS64) {
+            if (!counters) {
+                break;
+            }
+        } else if (counters && rta->rta_type == IFLA_STATS64) {
             rtnl_link_stats64 s{};
             memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
             n->c = countersof(s);
@@ -55,7 +60,7 @@ int linkwatch() {
     return fd;
 }
 
-bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg) {
+bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg, bool (*wanted)(const rtlink &, void *)) {
     // Many announcements a call, each datagram of its own.  An announcement
     // takes 1.5 to 2 KiB, one of a link with many alternative names more
     // than 64 KiB: one received cut short is read as far as it goes (the
@@ -96,16 +101,20 @@ bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg) {
             if ((msgs[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
                 // Cut short: one message, read within the bytes received.
                 linkchange c{};
-                if (rest < sizeof(nlmsghdr) || !parselink(nh, rest, &c)) {
+                if (rest < sizeof(nlmsghdr) || !parselink(nh, rest, &c, false)) {
                     whole = false;
                     break;
                 }
-                seen(c, arg);
+                if (!wanted || wanted(c.link, arg)) {
+                    (void)parselink(nh, rest, &c);
+                    seen(c, arg);
+                }
                 continue;
             }
             for (; rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
                 linkchange c{};
-                if (parselink(nh, nh->nlmsg_len, &c)) {
+                if (parselink(nh, nh->nlmsg_len, &c, false) && (!wanted || wanted(c.link, arg))) {
+                    (void)parselink(nh, nh->nlmsg_len, &c);
                     seen(c, arg);
                 }
             }
@@ -132,7 +141,7 @@ void notechange(const linkchange &, void *arg) {
 
 bool takelink(const nlmsghdr *nh, void *arg) {
     linkchange l{};
-    if (!parselink(nh, nh->nlmsg_len, &l)) {
+    if (!parselink(nh, nh->nlmsg_len, &l, false)) {
         return true;
     }
     rtlink *to = static_cast<table<rtlink> *>(arg)->add();

@@ -30,11 +30,12 @@ struct linkchange {
 
 // A message of a link dump or a link announcement (RTM_NEWLINK,
 // RTM_DELLINK) into *n, from the first len bytes of it: an announcement
-// may be received cut short, and what it holds within them is read.  False
-// when it is no such message, names no link, or is of the bridge family
-// (AF_BRIDGE: a bridge port's state, a port joining or leaving, a bridge
-// deleted under its ports), which tells nothing of the link itself.
-bool parselink(const nlmsghdr *nh, size_t len, linkchange *n);
+// may be received cut short, and what it holds within them is read; its
+// counters only when asked for.  False when it is no such message, names
+// no link, or is of the bridge family (AF_BRIDGE: a bridge port's state, a
+// port joining or leaving, a bridge deleted under its ports), which tells
+// nothing of the link itself.
+bool parselink(const nlmsghdr *nh, size_t len, linkchange *n, bool counters = true);
 
 // The kernel's link table as it is now, in index order.  A table dumped
 // before serves again as long as it is current: no link announcement has
@@ -53,8 +54,11 @@ int linkwatch();
 
 // Take, without waiting, every announcement that has come on the
 // subscription since the last call, in the order they came: seen(change,
-// arg) for each.  False when announcements were lost (the subscription
-// overflowed): any link may have changed since the last call.
-bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg);
+// arg) for each that tells of a link that wanted(link, arg) says matters
+// (every one, without wanted); the link's counters are read only of those.
+// False when announcements were lost (the subscription overflowed): any
+// link may have changed since the last call.
+bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg,
+              bool (*wanted)(const rtlink &, void *) = nullptr);
 
 #endif
