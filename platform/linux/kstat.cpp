@@ -25,10 +25,10 @@
 // second: with 1001 links a dump 0.74 ms, 256 requests 0.65 ms; with
 // 10,001 links a dump 5.9 ms, 1024 requests 5.8 ms).  A kstat read that a
 // reading did not ask for is asked for alone, so it too has its counters
-// from that turn, up to eight a reading; the rest of its reads are served
-// by one dump.  /proc/net/dev, where it is the source, is read whole.  A reading keeps
-// the counters of the chain's links only, in room made at open, so it needs
-// no memory.  When a reading fails (the kernel refuses the dump), every
+// from that turn, up to two a reading; the rest of its reads are served
+// by one dump.  /proc/net/dev, where it is the source, is read whole.  A
+// reading keeps the counters of the chain's links only, in room made at
+// open, so it needs no memory.  When a reading fails (the kernel refuses the dump), every
 // read it serves fails and leaves its kstat without data: the statistics
 // are not available, rather than old ones passed off as new.
 //
@@ -415,7 +415,7 @@ void relookup(library *lib) {
 // Kstats that a reading which asks for links alone serves with a request
 // of their own when it did not ask for theirs; for the rest of its reads,
 // it makes one dump.
-constexpr unsigned ALONE = 8;
+constexpr unsigned ALONE = 2;
 
 // The counters of every link, in the reading being made: the dump, or
 // /proc/net/dev.

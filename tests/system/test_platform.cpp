@@ -200,11 +200,11 @@ TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
     ASSERT_EQ(all.size(), 13u);
 
     const std::vector<std::vector<kstat_t *>> rounds = {
-        all,           // the first reading: asks for eight links as they are read, then dumps
+        all,           // the first reading: asks for two links as they are read, then dumps
         {va},          // after many: a dump
         {va},          // after few: va's link asked for alone
         {va, vb, lo},  // va's link asked for, vb's and lo's each as it is read
-        all,           // the three asked for, eight as they are read, then a dump
+        all,           // the three asked for, two as they are read, then a dump
         {lo, va, vb},  // after many: a dump
     };
     uint64_t dropped = 0;  // unclaimed frames
