@@ -388,7 +388,10 @@ TEST_F(Faults, AnEndingSignalWaitsForTheReportThatIsLeaving) {
         }
         finish(c, 10000);
         EXPECT_TRUE(WIFSIGNALED(c.status) && WTERMSIG(c.status) == t.signal) << describe(c);
-        EXPECT_EQ(c.err, "");
+        // An emulator says it passed the signal on; the program says nothing.
+        if (!emulated() || c.err.rfind("qemu: ", 0) != 0) {
+            EXPECT_EQ(c.err, "");
+        }
         if (t.reads) {
             EXPECT_EQ(countreports(c.out), 1u);
             EXPECT_EQ(c.out.substr(c.out.size() - 2), "\n\n") << "the last report was cut";

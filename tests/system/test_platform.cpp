@@ -185,7 +185,7 @@ TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
     // are few.
     string batch;
     for (int i = 0; i < 10; ++i) {
-        batch += "link add zi" + std::to_string(i) + " type ifb\n";
+        batch.append("link add zi").append(std::to_string(i)).append(" type ifb\n");
     }
     netns::ipbatch(batch);
     kstat_ctl_t *kc = openkc();
