@@ -2,8 +2,9 @@
 // of a dump (each message to the link, statistics and address readers)
 // and as the text of /proc/net/dev (each line to its reader).  Nothing may
 // be read outside the input, and what the readers give must be whole: a
-// link's name terminated and not empty, a label's holding its colon, a
-// /proc/net/dev name terminated, the labels in their order and each once.
+// link's name terminated and not empty, its alternative names too, a
+// label's holding its colon, a /proc/net/dev name terminated, the labels
+// in their order and each once.
 #include <linux/netlink.h>
 
 #include <cstddef>
@@ -37,6 +38,15 @@ void messages(const uint8_t *data, size_t size) {
         linkchange l{};
         if (parselink(nh, nh->nlmsg_len, &l)) {
             check(strnlen(l.link.name, sizeof l.link.name) < sizeof l.link.name && l.link.name[0] != '\0');
+            // Each alternative name terminated within the message.
+            const char *end = reinterpret_cast<const char *>(nh) + nh->nlmsg_len;
+            size_t at = 0;
+            for (const char *alt; (alt = linkalt(l, &at));) {
+                check(alt > reinterpret_cast<const char *>(nh) && alt < end && alt[0] != '\0' &&
+                      memchr(alt, '\0', static_cast<size_t>(end - alt)));
+            }
+            linkcounters c{};
+            (void)linkcounts(l, &c);
         }
         // An announcement received cut short: only its first bytes are
         // there to be read.

@@ -1,5 +1,6 @@
-// Readings: the counters of every link, read together, from the kernel's
-// statistics dump or from /proc/net/dev.
+// Readings of the kernel's counters of links: of every link together, from
+// the kernel's statistics dump or from /proc/net/dev, or of some links,
+// each asked for alone.
 #ifndef ZORVAT_PLATFORM_LINUX_COUNTERS_H
 #define ZORVAT_PLATFORM_LINUX_COUNTERS_H
 
@@ -25,9 +26,9 @@ struct linkcounters {
 // The kernel's 64-bit statistics of a link as the counters.
 linkcounters countersof(const rtnl_link_stats64 &s);
 
-// A message of a statistics dump (RTM_NEWSTATS with the 64-bit link
-// statistics): the link's index and its counters.  False when it is no
-// such message.
+// A message of the kernel's statistics (RTM_NEWSTATS with the 64-bit link
+// statistics), whole: the link's index and its counters.  False when it
+// is no such message.
 bool parsestats(const nlmsghdr *nh, int *index, linkcounters *c);
 
 // A line of /proc/net/dev after its two headings, from line up to end (its
@@ -39,16 +40,25 @@ bool parsedevline(const char *line, const char *end, char (&name)[IFNAMSIZ], lin
 // for every link; where the kernel or an emulator refuses it (kernels
 // before 4.7, user-mode emulation of another processor), the text of
 // /proc/net/dev, read whole.  The source is chosen at the first reading.
+// Its descriptors are its own.
 struct countsource {
-    int nl = -1;   // rtnetlink socket of the statistics dumps
+    int nl = -1;   // rtnetlink socket of the statistics
     int dev = -1;  // /proc/net/dev, once it is the source
     bool chosen = false;
-    int asks = 1;  // requests of askcounters a datagram
 };
 
-// A socket for the statistics dumps into s; false with errno set.  Built
-// to read /proc/net/dev only, opens that.
+// The source's descriptors into s; false with errno set.  Built to read
+// /proc/net/dev only, it opens that.
 bool opencounters(countsource *s);
+
+// The descriptor that readings of s come through now.
+int countsfd(const countsource &s);
+
+// Close the source's descriptors.
+void closecounters(countsource *s);
+
+// Whether readings of s come from /proc/net/dev, which names the links.
+bool countsbyname(const countsource &s);
 
 // A reading: every link's counters, each handed to put(index, name,
 // counters, arg), with the link's index from the statistics dump (name
@@ -59,13 +69,10 @@ bool readcounters(countsource *s, void (*put)(int index, const char *name, const
 
 // The counters of the links of indexes[0] to indexes[m - 1] alone, where
 // the statistics dump is the source: a request for each link, many to a
-// datagram.  answer(i, counters, arg) for each request i answered, with
-// null counters when the kernel has no link of that index.  The kernel
-// answers as it takes the requests, so the requests of a datagram are as
-// many as the socket's receive buffer holds the answers of; a request
-// whose answer found no room all the same (the buffer made smaller by
-// another) gets no answer.  Takes no memory.  False, with errno set, when
-// the requests are refused.
+// datagram (rtnl_ask).  answer(i, counters, arg) for each request i
+// answered, with null counters when the kernel has no link of that index.
+// Takes no memory.  False, with errno set, when the requests are refused
+// (or the source is /proc/net/dev).
 bool askcounters(countsource *s, const int *indexes, size_t m,
                  void (*answer)(size_t i, const linkcounters *c, void *arg), void *arg);
 

@@ -12,7 +12,7 @@ bool parselabel(const nlmsghdr *nh, label *l) {
         return false;
     }
     size_t len = 0;
-    for (const rtattr *rta = rtnl_attrs(nh, sizeof(ifaddrmsg), &len); rtnl_attrok(rta, len);
+    for (const rtattr *rta = rtnl_attrs(nh, nh->nlmsg_len, sizeof(ifaddrmsg), &len); rtnl_attrok(rta, len);
          rta = rtnl_attrnext(rta, &len)) {
         const auto *text = static_cast<const char *>(RTA_DATA(rta));
         const size_t n = strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), IFNAMSIZ - 1));

@@ -10,9 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/nlsys.h"
 #include "platform/linux/rtnl.h"
 
-bool parselink(const nlmsghdr *nh, size_t len, linkchange *n, bool counters) {
+bool parselink(const nlmsghdr *nh, size_t len, linkchange *n) {
     if ((nh->nlmsg_type != RTM_NEWLINK && nh->nlmsg_type != RTM_DELLINK) || len < NLMSG_LENGTH(sizeof(ifinfomsg))) {
         return false;
     }
@@ -24,28 +25,57 @@ bool parselink(const nlmsghdr *nh, size_t len, linkchange *n, bool counters) {
     n->link.index = ifi->ifi_index;
     n->link.flags = ifi->ifi_flags;
     n->gone = nh->nlmsg_type == RTM_DELLINK;
+    n->whole = len >= nh->nlmsg_len;
     // Of a message cut short, the attributes within the bytes received.
     size_t rest = 0;
-    const rtattr *rta = rtnl_attrs(nh, sizeof(ifinfomsg), &rest);
-    const size_t head = NLMSG_SPACE(sizeof(ifinfomsg));
-    rest = std::min(rest, len > head ? len - head : 0);
-    // The name comes first, the counters some attributes later: what
-    // comes after them is not looked at.
-    for (; !n->counted && rtnl_attrok(rta, rest); rta = rtnl_attrnext(rta, &rest)) {
-        if (rta->rta_type == IFLA_IFNAME) {
+    for (const rtattr *rta = rtnl_attrs(nh, len, sizeof(ifinfomsg), &rest); rtnl_attrok(rta, rest);
+         rta = rtnl_attrnext(rta, &rest)) {
+        switch (rtnl_attrtype(rta)) {
+        case IFLA_IFNAME: {
             const auto *text = static_cast<const char *>(RTA_DATA(rta));
+            memset(n->link.name, 0, sizeof n->link.name);
             memcpy(n->link.name, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof n->link.name - 1)));
-            if (!counters) {
-                break;
-            }
-        } else if (counters && rta->rta_type == IFLA_STATS64) {
-            rtnl_link_stats64 s{};
-            memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
-            n->c = countersof(s);
-            n->counted = true;
+            break;
+        }
+        case IFLA_STATS64:
+            n->stats = RTA_PAYLOAD(rta) >= sizeof(rtnl_link_stats64) ? rta : nullptr;
+            break;
+        case IFLA_PROP_LIST:
+            n->alts = static_cast<const rtattr *>(RTA_DATA(rta));
+            n->altslen = RTA_PAYLOAD(rta);
+            break;
+        default:
+            break;
         }
     }
     return n->link.name[0] != '\0';
+}
+
+bool linkcounts(const linkchange &n, linkcounters *c) {
+    if (!n.stats) {
+        return false;
+    }
+    rtnl_link_stats64 s{};
+    memcpy(&s, RTA_DATA(n.stats), sizeof s);
+    *c = countersof(s);
+    return true;
+}
+
+const char *linkalt(const linkchange &n, size_t *at) {
+    while (n.alts && *at < n.altslen) {
+        size_t rest = n.altslen - *at;
+        const auto *rta = reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(n.alts) + *at);
+        if (!rtnl_attrok(rta, rest)) {
+            break;
+        }
+        *at += RTA_ALIGN(rta->rta_len);
+        const auto *text = static_cast<const char *>(RTA_DATA(rta));
+        if (rtnl_attrtype(rta) == IFLA_ALT_IFNAME && RTA_PAYLOAD(rta) > 0 && memchr(text, '\0', RTA_PAYLOAD(rta)) &&
+            text[0] != '\0') {
+            return text;
+        }
+    }
+    return nullptr;
 }
 
 int linkwatch() {
@@ -53,73 +83,101 @@ int linkwatch() {
     // Room for a burst of announcements between two readings: each takes
     // about 2.3 KiB of it (link churn on a host of containers brings some
     // thousands a second).  The kernel doubles what it is given.
-    const int room = 8 << 20;
-    if (fd >= 0 && setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &room, sizeof room) != 0) {
-        (void)setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    if (fd >= 0) {
+        (void)nlsys_setroom(fd, 8 << 20, true);
     }
     return fd;
 }
 
-bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg, bool (*wanted)(const rtlink &, void *)) {
-    // Many announcements a call, each datagram of its own.  An announcement
-    // takes 1.5 to 2 KiB, one of a link with many alternative names more
-    // than 64 KiB: one received cut short is read as far as it goes (the
-    // name, then the counters, come within its first few hundred bytes),
-    // but one that can't be read so (user-mode emulation of another
-    // processor translates no message it has only part of) counts as
-    // announcements lost.  This room is touched only when announcements
-    // come.
-    constexpr unsigned BATCH = 32;
-    constexpr size_t ROOM = 4096;
-    alignas(nlmsghdr) static char news[BATCH][ROOM];
-    static iovec iov[BATCH];
-    static mmsghdr msgs[BATCH];
-    bool whole = true;
-    for (;;) {
-        for (unsigned i = 0; i < BATCH; ++i) {
-            iov[i] = {news[i], ROOM};
-            msgs[i] = {};
-            msgs[i].msg_hdr.msg_iov = &iov[i];
-            msgs[i].msg_hdr.msg_iovlen = 1;
-        }
-        const int n = recvmmsg(fd, msgs, BATCH, MSG_DONTWAIT, nullptr);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0 && errno == ENOBUFS) {
-            // The kernel dropped announcements; the rest are read out all
-            // the same, so that the next call begins after them.
-            whole = false;
-            continue;
-        }
-        if (n < 0) {
-            return whole && (errno == EAGAIN || errno == EWOULDBLOCK);
-        }
-        for (int i = 0; whole && i < n; ++i) {
-            auto rest = static_cast<size_t>(msgs[i].msg_len);
-            const auto *nh = reinterpret_cast<const nlmsghdr *>(news[i]);
-            if ((msgs[i].msg_hdr.msg_flags & MSG_TRUNC) != 0) {
-                // Cut short: one message, read within the bytes received.
-                linkchange c{};
-                if (rest < sizeof(nlmsghdr) || !parselink(nh, rest, &c, false)) {
-                    whole = false;
-                    break;
-                }
-                if (!wanted || wanted(c.link, arg)) {
-                    (void)parselink(nh, rest, &c);
-                    seen(c, arg);
-                }
-                continue;
-            }
-            for (; rtnl_ok(nh, rest); nh = rtnl_next(nh, &rest)) {
-                linkchange c{};
-                if (parselink(nh, nh->nlmsg_len, &c, false) && (!wanted || wanted(c.link, arg))) {
-                    (void)parselink(nh, nh->nlmsg_len, &c);
-                    seen(c, arg);
-                }
-            }
+namespace {
+
+struct watching {
+    void (*seen)(const linkchange &, void *);
+    void *arg;
+    bool (*wanted)(const linkchange &, void *);
+    bool lost;
+};
+
+bool announced(const nlmsghdr *nh, size_t len, void *arg) {
+    auto *w = static_cast<watching *>(arg);
+    linkchange c{};
+    if (!parselink(nh, len, &c)) {
+        // One cut short before its name can't be told from one that
+        // matters.  (User-mode emulation of another processor translates
+        // no message it has only part of.)
+        w->lost = w->lost || len < nh->nlmsg_len;
+        return true;
+    }
+    if (w->wanted && !w->wanted(c, w->arg)) {
+        return true;
+    }
+    if (!c.whole) {
+        w->lost = true;
+        return true;
+    }
+    w->seen(c, w->arg);
+    return true;
+}
+
+}  // namespace
+
+bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg, bool (*wanted)(const linkchange &, void *)) {
+    watching w{seen, arg, wanted, false};
+    rtnl_take t;
+    const bool ok = rtnl_receive(fd, &t, announced, &w);
+    return ok && !t.lost && !w.lost;
+}
+
+namespace {
+
+struct looking {
+    const char *(*name)(size_t, void *);
+    void (*found)(size_t, const linkchange *, void *);
+    void *arg;
+    int refused;
+};
+
+size_t linkrequest(size_t i, nlmsghdr *room, void *arg) {
+    const auto *l = static_cast<const looking *>(arg);
+    room->nlmsg_type = RTM_GETLINK;
+    auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(room));
+    ifi->ifi_family = AF_UNSPEC;
+    auto *rta = reinterpret_cast<rtattr *>(reinterpret_cast<char *>(room) + NLMSG_SPACE(sizeof(ifinfomsg)));
+    const char *name = l->name(i, l->arg);
+    const size_t n = strnlen(name, IFNAMSIZ - 1);
+    rta->rta_type = IFLA_IFNAME;
+    rta->rta_len = static_cast<unsigned short>(RTA_LENGTH(n + 1));
+    memcpy(RTA_DATA(rta), name, n);
+    return NLMSG_SPACE(sizeof(ifinfomsg)) + RTA_SPACE(n + 1);
+}
+
+void linkanswer(size_t i, const nlmsghdr *nh, size_t len, void *arg) {
+    auto *l = static_cast<looking *>(arg);
+    linkchange c{};
+    if (parselink(nh, len, &c)) {
+        l->found(i, &c, l->arg);
+    } else if (nh->nlmsg_type == NLMSG_ERROR) {
+        const int err = rtnl_error(nh, len);
+        if (err == ENODEV) {
+            l->found(i, nullptr, l->arg);
+        } else if (err != 0) {
+            l->refused = err;
         }
     }
+}
+
+}  // namespace
+
+bool asklinks(int fd, size_t m, const char *(*name)(size_t, void *), void (*found)(size_t, const linkchange *, void *),
+              void *arg) {
+    // An answer takes 2.3 to 2.7 KiB of the receive buffer (a link with
+    // many alternative names more: its answer may find no room).
+    looking l{name, found, arg, 0};
+    if (!rtnl_ask(fd, m, 4096, linkrequest, linkanswer, &l)) {
+        return false;
+    }
+    errno = l.refused;
+    return l.refused == 0;
 }
 
 namespace {
@@ -127,7 +185,7 @@ namespace {
 // The table, the subscription that tells whether it is current, and the
 // network namespace they belong to.
 struct {
-    table<rtlink> links;
+    linkset set;
     bool current;
     int watch = -1;
     dev_t nsdev;
@@ -141,19 +199,33 @@ void notechange(const linkchange &, void *arg) {
 
 bool takelink(const nlmsghdr *nh, void *arg) {
     linkchange l{};
-    if (!parselink(nh, nh->nlmsg_len, &l, false)) {
+    if (!parselink(nh, nh->nlmsg_len, &l)) {
         return true;
     }
-    rtlink *to = static_cast<table<rtlink> *>(arg)->add();
-    if (to) {
-        *to = l.link;
+    auto *set = static_cast<linkset *>(arg);
+    rtlink *to = set->links.add();
+    if (!to) {
+        return false;
     }
-    return to != nullptr;
+    *to = l.link;
+    size_t at = 0;
+    for (const char *alt; (alt = linkalt(l, &at));) {
+        if (strlen(alt) >= ALTNAMESIZE) {
+            continue;
+        }
+        rtaltname *a = set->alts.add();
+        if (!a) {
+            return false;
+        }
+        a->index = l.link.index;
+        memcpy(a->name, alt, strlen(alt));
+    }
+    return true;
 }
 
 }  // namespace
 
-const table<rtlink> *linktable() {
+const linkset *linktable() {
     struct stat ns {};
     const bool known = stat("/proc/self/ns/net", &ns) == 0;
     if (!known || ns.st_dev != kept.nsdev || ns.st_ino != kept.nsino) {
@@ -172,19 +244,21 @@ const table<rtlink> *linktable() {
         kept.current = false;
         // It need only tell that something changed, which an overflow
         // tells as well: the least room the kernel gives does.
-        const int least = 1;
-        (void)setsockopt(kept.watch, SOL_SOCKET, SO_RCVBUF, &least, sizeof least);
+        if (kept.watch >= 0) {
+            (void)nlsys_setroom(kept.watch, 1, false);
+        }
     }
     bool changed = false;
     if (kept.watch < 0 || !linknews(kept.watch, notechange, &changed) || changed || !known) {
         kept.current = false;
     }
     if (kept.current) {
-        return &kept.links;
+        return &kept.set;
     }
-    kept.links.count = 0;
+    kept.set.links.count = 0;
+    kept.set.alts.count = 0;
     const int fd = rtnl_socket();
-    const bool ok = fd >= 0 && rtnl_dump(fd, RTM_GETLINK, takelink, &kept.links, true);
+    const bool ok = fd >= 0 && rtnl_dump(fd, RTM_GETLINK, takelink, &kept.set, true);
     if (fd >= 0) {
         const int saved = errno;
         close(fd);
@@ -193,8 +267,11 @@ const table<rtlink> *linktable() {
     if (!ok) {
         return nullptr;
     }
-    std::sort(kept.links.items, kept.links.items + kept.links.count,
-              [](const rtlink &a, const rtlink &b) { return a.index < b.index; });
+    // The kernel dumps in index order; alternative names keep theirs
+    // within a link.
+    auto byindex = [](const auto &a, const auto &b) { return a.index < b.index; };
+    std::sort(kept.set.links.items, kept.set.links.items + kept.set.links.count, byindex);
+    std::stable_sort(kept.set.alts.items, kept.set.alts.items + kept.set.alts.count, byindex);
     kept.current = kept.watch >= 0 && known;
-    return &kept.links;
+    return &kept.set;
 }

@@ -47,7 +47,8 @@ bool add(table<listed> *l, const char *name, unsigned flags) {
 bool ifnames(table<listed> *out) {
     out->count = 0;
     table<label> labels{};
-    const table<rtlink> *links = linktable();
+    const linkset *set = linktable();
+    const table<rtlink> *links = set ? &set->links : nullptr;
     const int fd = links ? rtnl_socket() : -1;
     bool ok = fd >= 0 && dumplabels(fd, &labels);
     const label *l = labels.items;

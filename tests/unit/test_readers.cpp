@@ -57,9 +57,12 @@ void eachmessage(const string &bytes, F take) {
     }
 }
 
+// A link dump, with a link of 496 alternative names (a000, a001, ...,
+// each 127 characters long) whose message is larger than 64 KiB.
 TEST(Readers, LinkDumpWithAMessageOver64KiB) {
     ZV_SKIP_UNLESS_LITTLE_ENDIAN();
     named links;
+    strings alts;
     size_t largest = 0;
     eachmessage(fixture("linkdump.bin"), [&](const nlmsghdr *nh) {
         largest = std::max<size_t>(largest, nh->nlmsg_len);
@@ -67,10 +70,17 @@ TEST(Readers, LinkDumpWithAMessageOver64KiB) {
         if (parselink(nh, nh->nlmsg_len, &l)) {
             links.emplace_back(l.link.index, l.link.name);
             EXPECT_EQ((l.link.flags & IFF_LOOPBACK) != 0, links.back().second == "lo");
+            size_t at = 0;
+            for (const char *alt; (alt = linkalt(l, &at));) {
+                alts.push_back(string(l.link.name) + ":" + string(alt).substr(0, 4));
+            }
         }
     });
     EXPECT_GT(largest, 65536u);
     EXPECT_EQ(links, (named{{1, "lo"}, {10, "va"}, {11, "vb"}, {20, "big"}, {21, "small"}}));
+    ASSERT_EQ(alts.size(), 496u);
+    EXPECT_EQ(alts.front(), "big:a000");
+    EXPECT_EQ(alts.back(), "big:a495");
 }
 
 // Labels in the order they are listed: by link, each link's in the
@@ -195,8 +205,8 @@ TEST(Readers, EveryCounterFromItsOwnStatistic) {
     const auto news = message(RTM_NEWLINK, sizeof(ifinfomsg), IFLA_STATS64);
     linkchange l{};
     parselink(news.data(), news.data()->nlmsg_len, &l);  // names no link: false, the counters read all the same
-    EXPECT_TRUE(l.counted);
-    EXPECT_EQ(fields(l.c), want);
+    ASSERT_TRUE(linkcounts(l, &c));
+    EXPECT_EQ(fields(c), want);
 }
 
 // Link announcements as they came of a rename and back, and of a bridge
@@ -222,8 +232,10 @@ TEST(Readers, LinkAnnouncements) {
         }
         SCOPED_TRACE(l.link.name);
         ASSERT_EQ(counted.count(l.link.index), 1u);
-        EXPECT_TRUE(l.counted);
-        EXPECT_EQ(fields(l.c), fields(counted.at(l.link.index)));
+        EXPECT_TRUE(l.whole);
+        linkcounters c{};
+        EXPECT_TRUE(linkcounts(l, &c));
+        EXPECT_EQ(fields(c), fields(counted.at(l.link.index)));
         if (l.link.index == 10) {
             names10.push_back(l.link.name);
         }
@@ -239,8 +251,10 @@ TEST(Readers, LinkAnnouncements) {
         for (const auto &cut : cuts) {
             SCOPED_TRACE(cut.len);
             linkchange part{};
+            linkcounters c{};
             EXPECT_EQ(parselink(nh, cut.len, &part), cut.told);
-            EXPECT_EQ(part.counted, cut.counted);
+            EXPECT_EQ(linkcounts(part, &c), cut.counted);
+            EXPECT_FALSE(part.whole);
             if (cut.told) {
                 EXPECT_STREQ(part.link.name, l.link.name);
             }
