@@ -88,9 +88,18 @@ statvalues allstats(kstat_t *ksp) {
     return v;
 }
 
-// What the kernel counts for the link now, as the statistics show it.
-statvalues kernelstats(const string &link) {
-    const auto dev = netns::devcounters(link);
+// The own name of the link that bears name, as its own or as an
+// alternative name; empty when none does.
+string ownname(const string &name) {
+    char own[IF_NAMESIZE] = {};
+    const unsigned index = if_nametoindex(name.c_str());
+    return index && if_indextoname(index, own) ? own : "";
+}
+
+// What the kernel counts for the link that bears the name now, as the
+// statistics show it.
+statvalues kernelstats(const string &name) {
+    const auto dev = netns::devcounters(ownname(name));
     statvalues v{};
     for (size_t i = 0; i < v.size(); ++i) {
         const uint64_t c = dev[statcolumns[i].column];
@@ -139,18 +148,20 @@ TEST(Kstat, OneKstatPerLinkPresentAtOpenNamedByTheLink) {
     EXPECT_EQ(chainnames(fresh), strings{"lo"});
 
     netns::vethpair();
+    netns::ip("link property add dev va altname uplink");
     kstat_ctl_t *kc = openkc();
     // Made after the open: the chain is never brought up to date.
     netns::ip("link add vc type veth peer name vd");
-    EXPECT_EQ(chainnames(kc), (strings{"lo", "va", "vb"}));
-    for (const char *name : {"lo", "va", "vb"}) {
+    netns::ip("link property add dev vb altname later");
+    EXPECT_EQ(chainnames(kc), (strings{"lo", "uplink", "va", "vb"}));
+    for (const char *name : {"lo", "uplink", "va", "vb"}) {
         SCOPED_TRACE(name);
         kstat_t *ksp = find(kc, name);
         ASSERT_NE(ksp, nullptr);
         EXPECT_STREQ(ksp->ks_name, name);
         EXPECT_GE(kstat_read(kc, ksp, nullptr), 0);
     }
-    for (const char *name : {"vc", "vd", "nosuch", "v", "vab", "lo:1", ""}) {
+    for (const char *name : {"vc", "vd", "later", "nosuch", "v", "vab", "lo:1", ""}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(find(kc, name), nullptr);
     }
@@ -243,6 +254,39 @@ TEST(Kstat, ReadingsAreMadeWhenAKstatIsReadAgain) {
         EXPECT_STREQ(copy[i].name, data[i].name);
         EXPECT_EQ(copy[i].value.ui64, data[i].value.ui64) << data[i].name;
     }
+}
+
+// Announcements of the link of name sent to the kernel's group of link
+// announcements by this process, as one that may send there (root in the
+// namespace) can: the link deleted, then made with no traffic counted.
+void forge(const string &name) {
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    for (const unsigned short type : {RTM_DELLINK, RTM_NEWLINK}) {
+        struct {
+            nlmsghdr nh;
+            ifinfomsg ifi;
+            rtattr name;
+            char text[IFNAMSIZ];
+            rtattr stats;
+            rtnl_link_stats64 zero;
+        } m{};
+        m.nh.nlmsg_len = sizeof m;
+        m.nh.nlmsg_type = type;
+        m.ifi.ifi_index = static_cast<int>(if_nametoindex(name.c_str()));
+        m.name.rta_type = IFLA_IFNAME;
+        m.name.rta_len = RTA_LENGTH(sizeof m.text);
+        snprintf(m.text, sizeof m.text, "%s", name.c_str());
+        m.stats.rta_type = IFLA_STATS64;
+        m.stats.rta_len = RTA_LENGTH(sizeof m.zero);
+        sockaddr_nl to{};
+        to.nl_family = AF_NETLINK;
+        to.nl_groups = RTMGRP_LINK;
+        ASSERT_EQ(sendto(fd, &m, sizeof m, 0, reinterpret_cast<const sockaddr *>(&to), sizeof to),
+                  static_cast<ssize_t>(sizeof m))
+            << strerror(errno);
+    }
+    close(fd);
 }
 
 // The library's subscriptions to link announcements made to lose what
@@ -355,6 +399,11 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
           "send vq vr"},
          false},
         {{"link set vq down", "link set vq name va", up, "send va vr"}, true},
+        // Announcements that a process sent, not the kernel.
+        {{"forge", "send va vr"}, true},
+        // An alternative name: taken by another link, then taken off.
+        {{down, "link set va name vq2", "link set vq2 up", "link property add dev vr altname va", "send vr vq2"}, true},
+        {{"link property del dev vr altname va", "send vr vq2"}, false},
     };
     for (const auto &s : steps) {
         std::ostringstream what;
@@ -366,10 +415,15 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
             loseannouncements();
         }
         for (const string &c : s.commands) {
-            if (c.rfind("send ", 0) == 0) {
-                const bool named = c.substr(5, 2) == "va" || c.substr(8, 2) == "va";
+            if (c == "forge") {
+                forge("va");
+            } else if (c.rfind("send ", 0) == 0) {
+                const string from = c.substr(5, c.rfind(' ') - 5);
+                const string to = c.substr(c.rfind(' ') + 1);
+                const unsigned va = if_nametoindex("va");
+                const bool named = va && (if_nametoindex(from.c_str()) == va || if_nametoindex(to.c_str()) == va);
                 const statvalues before = named ? kernelstats("va") : statvalues{};
-                sendunclaimed(c.substr(5, 2), netns::macaddress(c.substr(8, 2)), 6);
+                sendunclaimed(from, netns::macaddress(to), 6);
                 if (named && !s.unbased) {
                     const statvalues after = kernelstats("va");
                     for (size_t i = 0; i < expected.size(); ++i) {
