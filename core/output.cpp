@@ -32,6 +32,15 @@ constexpr size_t LINEROOM = 160;
 
 bool writefailed;  // a report of this run could not be written
 
+// A report that could not be written whole leaves no part of itself in a
+// regular file (a disk that filled, a file size limit): the part is cut
+// off again, so that the file holds whole reports only and the next one
+// does not run on from the middle of this one.  Only where the part is
+// still the end of the file, with nothing another writer added after it.
+off_t reportat = -1;  // where the report leaving began in a regular file; -1: not known
+size_t reportout;     // its bytes written so far
+bool reportlost;      // a write of it failed: the rest of it is not written
+
 // The signals that end a run from outside (Ctrl-C, a service manager's
 // stop, a hangup, a quit): they wait while a report leaves, so that a
 // reader's last report is whole, and act as soon as it is out.  A reader
@@ -44,6 +53,7 @@ bool held;        // the ending signals wait
 sigset_t unheld;  // the signal mask without that
 int64_t quiet;    // since when the output has taken nothing with an ending signal come, or 0
 enum class outkind { unknown, nonblock, mayblock, pipe } outtype;
+bool regular;  // standard output is a regular file
 
 void hold() {
     if (!held) {
@@ -85,6 +95,7 @@ bool canwait() {
     if (outtype == outkind::unknown) {
         struct stat st {};
         const bool known = fstat(STDOUT_FILENO, &st) == 0;
+        regular = known && S_ISREG(st.st_mode);
         outtype = known && S_ISFIFO(st.st_mode)                                   ? outkind::pipe
                   : known && (S_ISSOCK(st.st_mode) || isatty(STDOUT_FILENO) != 0) ? outkind::mayblock
                                                                                   : outkind::nonblock;
@@ -128,16 +139,52 @@ void waitout() {
     }
 }
 
+// Where the report about to leave begins in a regular file: where the
+// next write goes.
+void markreport() {
+    reportat = -1;
+    struct stat st {};
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (!regular || flags < 0) {
+        return;
+    }
+    if ((flags & O_APPEND) == 0) {
+        reportat = lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    } else if (fstat(STDOUT_FILENO, &st) == 0) {
+        reportat = st.st_size;
+    }
+}
+
+// Cut off the part of the report that was written, where it is the end of
+// the file, and write on from where the report began.
+void cutreport() {
+    struct stat st {};
+    if (reportat < 0 || reportout == 0 || fstat(STDOUT_FILENO, &st) != 0 ||
+        st.st_size != reportat + static_cast<off_t>(reportout) || ftruncate(STDOUT_FILENO, reportat) != 0) {
+        return;
+    }
+    const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+    if (flags >= 0 && (flags & O_APPEND) == 0) {
+        (void)lseek(STDOUT_FILENO, reportat, SEEK_SET);
+    }
+}
+
 // Write all of text to standard output, with the ending signals held.  A
 // partial write goes on with the rest; an output that takes no more for
 // now (a non-blocking pipe whose reader is slow) is waited for; a signal
-// retries.  Any other failure loses what is left of the text, and the
-// first of the run is reported.  A reader that is gone never comes back:
-// with SIGPIPE ignored, as services often start, the run ends as the
+// retries.  Any other failure loses the rest of the report (cutreport),
+// and the first of the run is reported.  A reader that is gone never comes
+// back: with SIGPIPE ignored, as services often start, the run ends as the
 // signal would have ended it, but with its message and status 1.
 void writeout(const char *text, size_t len) {
     hold();
     const bool careful = canwait();
+    if (reportlost) {
+        return;
+    }
+    if (reportout == 0) {
+        markreport();
+    }
     while (len > 0) {
         if (careful) {
             waitout();
@@ -146,6 +193,7 @@ void writeout(const char *text, size_t len) {
         if (n > 0) {
             text += n;
             len -= static_cast<size_t>(n);
+            reportout += static_cast<size_t>(n);
             quiet = 0;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             waitout();
@@ -158,6 +206,8 @@ void writeout(const char *text, size_t len) {
             if (err == EPIPE) {
                 exit(1);
             }
+            cutreport();
+            reportlost = true;
             return;
         }
     }
@@ -198,6 +248,8 @@ void endreport() {
     putreport("\n", 1);
     writeout(report, reportlen);
     reportlen = 0;
+    reportout = 0;
+    reportlost = false;
     // Out: an ending signal that came meanwhile acts now.
     release();
 }

@@ -1,5 +1,11 @@
 // The rate line: differences, units, the missing-counter rule, the format.
+#include <fcntl.h>
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
 
 #include "core/zorvat.h"
 #include "tests/fakes/fakes.h"
@@ -229,6 +235,47 @@ TEST(Report, MissingCounterInEitherSample) {
             }
             EXPECT_EQ(columns(q, p), expect);
         }
+    }
+}
+
+// A report that can't be written whole (the file reached its size limit,
+// as on a disk that fills) leaves no part of itself in the file, written
+// or appended to: the file holds the whole reports before it and those
+// after the room came back, the loss is said once and the run fails.
+TEST(Report, AReportCutShortLeavesNoPartOfItselfInAFile) {
+    auto report = [] {
+        pbanner();
+        for (int i = 0; i < 20; ++i) {
+            printline("eth0", excurr, exprev);
+        }
+        endreport();
+    };
+    Elapsed = 1;
+    const std::string one = capture::captured(report);
+    for (const bool append : {false, true}) {
+        SCOPED_TRACE(append ? "appended to" : "written");
+        char path[] = "/tmp/zorvat-report-XXXXXX";
+        const int fd = mkstemp(path);
+        ASSERT_GE(fd, 0);
+        const capture::ran r = capture::inchild([&] {
+            const int out = open(path, O_WRONLY | (append ? O_APPEND : 0));
+            dup2(out, 1);
+            signal(SIGXFSZ, SIG_IGN);
+            report();
+            rlimit lim{one.size() * 3 / 2, RLIM_INFINITY};
+            setrlimit(RLIMIT_FSIZE, &lim);
+            report();  // cut short
+            report();  // no room
+            lim.rlim_cur = RLIM_INFINITY;
+            setrlimit(RLIMIT_FSIZE, &lim);
+            report();
+            _exit(endrun());
+        });
+        const std::string got = capture::slurp(fdopen(fd, "r"));
+        EXPECT_TRUE(got == one + one) << "the file holds " << got.size() << " bytes, not two reports of " << one.size();
+        unlink(path);
+        EXPECT_EQ(capture::exitcode(r), 1);
+        EXPECT_EQ(r.err, "write error: File too large\n");
     }
 }
 
