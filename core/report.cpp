@@ -13,8 +13,8 @@ namespace {
 // A counter that went down either wrapped or was reset: a 32-bit byte or
 // packet counter wraps past 2^32 on a fast link, so its change is the
 // modular one; any other (a 64-bit counter, or an error, collision or drop
-// count, which never comes near 2^32) was reset, when its link was made
-// again or its driver restarted, and its change is its count since then.
+// count, which never comes near 2^32) was reset, when its device's driver
+// restarted, say, and its change is its count since then.
 struct change {
     bool missing;
     uint64_t diff;

@@ -30,9 +30,8 @@ void pbanner();
 // Sample the interface named name into rec: the four byte and packet
 // counters become NOSTAT when no kstat bears the name (the other four are
 // left alone), a single counter becomes NOSTAT when its statistic is
-// missing.  A walk samples each interface once: the kstat library makes a
-// reading of the kernel's counters when a kstat is read a second time.
-// Cannot fail.
+// missing.  A walk reads each interface's kstat once, so that the kstat
+// library gives all the figures of a turn from that turn.  Cannot fail.
 void ifsample(kstat_ctl_t *kc, char *name, ifdata *rec);
 
 // Reports.
@@ -52,7 +51,8 @@ void putreport(const char *text, size_t len);
 // write, continued after a partial one and after a wait while the output
 // takes no more.  The first failed write of a run is reported at once
 // ("write error: " and the reason) and the run goes on, except when the
-// reader is gone (EPIPE): then the run ends at once, with status 1.
+// reader is gone (EPIPE): then the run ends at once, with status 1.  A
+// report that fails part way leaves no part of itself in a regular file.
 void endreport();
 
 // The exit status of a run that did all its turns: 0, or 1 when a report

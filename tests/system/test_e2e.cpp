@@ -230,9 +230,8 @@ TEST_F(Reports, TrafficOfOneIntervalShowsExactlyInItsReport) {
 }
 
 // A link deleted during the run keeps its line, its counters standing
-// still; made again under its name, its counters start from zero, and
-// the line goes on with the new link's count since then: no phantom
-// figure of the old counters wrapping.
+// still; a link made again under its name is counted from then on: no
+// phantom figure of the old counters, nor of the new link's before.
 TEST_F(Reports, LinkDeletedThenMadeAgainUnderItsName) {
     netns::wiredpair();
     netns::sendudp("10.9.0.1", "10.9.0.2", 37, 1000);  // counters well above zero
