@@ -130,8 +130,13 @@ done <<<"$cases"
 work=$(mktemp -d /tmp/zorvat-bench.XXXXXX)
 declare -A nsname
 churn_pid=""
+# On exit: the background jobs (the churn, a count of announcements) ended,
+# the namespaces deleted.
 cleanup() {
-    [[ -z $churn_pid ]] || kill "$churn_pid" 2>/dev/null || true
+    local jobs
+    jobs=$(jobs -p)
+    # shellcheck disable=SC2086 # a job a word
+    [[ -z $jobs ]] || kill $jobs 2>/dev/null || true
     wait
     for n in "${nsname[@]}"; do
         ip netns del "$n" 2>/dev/null || true
@@ -171,11 +176,12 @@ argv_of() {
 # same byte for byte.
 makens() {
     [[ -z ${nsname[$1]:-} ]] || return 0
-    local name=zvbench-$$-$1 pairs=$((($1 - 1) / 2)) w=$((($1 - 1) / 2 - 1)) i v6=/proc/sys/net/ipv6/conf
+    local name=zvbench-$$-$1 pairs=$((($1 - 1) / 2)) w=$((($1 - 1) / 2 - 1)) i
+    local v6=/proc/sys/net/ipv6/conf off=disable_ipv6
     echo "Making namespace $name: $(($1 - 1)) veth links and lo..." >&2
     nsname[$1]=$name
     ip netns add "$name" || die "could not make network namespace $name"
-    ip netns exec "$name" sh -c "[ ! -e $v6 ] || { echo 1 >$v6/all/disable_ipv6 && echo 1 >$v6/default/disable_ipv6; }" ||
+    ip netns exec "$name" sh -c "[ ! -e $v6 ] || { echo 1 >$v6/all/$off && echo 1 >$v6/default/$off; }" ||
         die "could not turn IPv6 off in namespace $name"
     {
         echo "link set lo up"
@@ -329,7 +335,7 @@ met=0 missed=0 skips=0
 
 # report PART: its runs and its goals.
 report() {
-    local k p f a lim l v c
+    local k n p f a lim l v c
     echo
     echo "== part $1: $reps rounds, $((SECONDS - start)) s"
     for n in $(for k in "${keys[@]}"; do [[ ${part[$k]} != "$1" ]] || echo "${ns[$k]}"; done | sort -rnu); do
@@ -342,7 +348,7 @@ report() {
         if [[ ${part[$k]} != "$1" ]]; then
             continue
         elif [[ -n ${why[$k]:-} ]]; then
-            row "${label[$k]}" "skipped: ${why[$k]}"
+            printf '  %-70s  skipped: %s\n' "${label[$k]}" "${why[$k]}"
         elif [[ -n ${strace[$k]} ]]; then
             echo "  ${label[$k]} under strace, ioctl calls: $(median "$k" 1) a turn, $(median "$k" 2) at most," \
                 "$(median "$k" 4) at the start and first turn"
@@ -358,14 +364,16 @@ report() {
         l="${label[${f#*:}]}$([[ $a == - ]] || echo " / ${label[${a#*:}]}"), ${unit[${f%%:*}]}"
         k=${why[${f#*:}]:-${why[${a#*:}]:-}}
         if [[ -n $k ]]; then
-            row "$l" "skipped: $k"
-            skips=$((skips + 1))
+            printf '  %-70s  skipped: %s\n' "$l" "$k"
+            [[ $lim == - ]] || skips=$((skips + 1))
             continue
         fi
         v=$(median "${f#*:}" "${field[${f%%:*}]}")
         [[ $a == - ]] || a=$(median "${a#*:}" "${field[${a%%:*}]}")
-        # The figure compared: the ratio, n/a where noise made it meaningless.
-        c=$(awk -v v="$v" -v a="$a" -v l="$lim" 'BEGIN { c = a == "-" ? v : a > 0 && v >= 0 ? sprintf("%.3f", v / a) : "n/a"
+        # The figure compared, the ratio or the figure itself (n/a where noise
+        # made a ratio meaningless), and the verdict.
+        c=$(awk -v v="$v" -v a="$a" -v l="$lim" 'BEGIN {
+            c = a == "-" ? v : (a > 0 && v >= 0) ? sprintf("%.3f", v / a) : "n/a"
             print c, (l == "-" ? "-" : (c != "n/a" && c + 0 <= l + 0) ? "PASS" : "MISS") }')
         [[ $c != *PASS ]] || met=$((met + 1))
         [[ $c != *MISS ]] || missed=$((missed + 1))
