@@ -91,14 +91,15 @@ reps=${REPS:-5} parts=" ${PARTS:-1001 10001 churn} " rate=${CHURN_RATE:-3300}
 [[ $parts =~ ^\ +((1001|10001|churn)\ +)+$ ]] || die "PARTS: the parts are 1001, 10001 and churn"
 command -v ip >/dev/null || die "no ip (iproute2: scripts/setup.sh bench)"
 [[ -r /proc/self/schedstat ]] || die "no /proc/PID/schedstat, which the CPU time of a turn is read from"
-# Each build's cache says which it is: the option of its kind on, the other off.
+# Each build's cache says which it is: the option of its kind on, the others
+# off (a sanitizer's build is no measure).
 for b in default procfs static; do
     if [[ ! -f ${build[$b]}/CMakeCache.txt ]]; then
         missing[$b]="no $b build in ${build[$b]}"
         continue
     fi
     build[$b]=$(cd "${build[$b]}" && pwd)
-    for o in ZORVAT_PROCFS_ONLY ZORVAT_STATIC; do
+    for o in ZORVAT_PROCFS_ONLY ZORVAT_STATIC ZORVAT_SANITIZE; do
         on=OFF
         [[ $o != "${option[$b]:-}" ]] || on=ON
         grep -q "^$o:BOOL=$on\$" "${build[$b]}/CMakeCache.txt" || die "${build[$b]} is no $b build: $o is not $on"
