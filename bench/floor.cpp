@@ -87,33 +87,46 @@ size_t namewidth = 8;            // the name field: the names are padded to it
 int nl = -1;
 unsigned seq;
 double secs;
-alignas(nlmsghdr) char buf[32768];  // more than the kernel puts in one reply of a dump
 // Room for the header and every line; a page of it is touched only when a
 // report reaches it.
 char *report;
+
+// The requests of one link's statistics are sent batch at a time in one
+// datagram; the kernel answers each with a datagram of its own, all queued
+// on the socket before the send returns.  A batch is kept well within the
+// room the socket's receive buffer has for answers (between 256 and 280
+// of them in the default 208 KiB): answers past it are dropped, and the
+// socket's next receive fails with ENOBUFS.  An answer is a header, the
+// statistics message and rtnl_link_stats64 (about 240 bytes): one larger
+// than its room is an error, not a cut figure.  The same buffer takes one
+// datagram of a dump whole: the kernel puts less than 32 KiB in one.
+constexpr size_t batch = 64;
+constexpr size_t answerroom = 512;
+alignas(nlmsghdr) char rx[batch * answerroom];
+iovec rxiov[batch];
+mmsghdr rxmsg[batch];
 
 [[noreturn]] void fail(const char *what) {
     perror(what);
     exit(1);
 }
 
-// v right-aligned in width characters.
-char *field(char *p, double v, int width) {
-    char text[64];
-    auto [end, ec] = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, 1);
-    auto len = ec == std::errc{} ? end - text : 0;
-    for (auto pad = width - len; pad > 0; --pad) {
-        *p++ = ' ';
-    }
-    memcpy(p, text, static_cast<size_t>(len));
-    return p + len;
+// A rate with one decimal, a count with none.
+std::to_chars_result chars(char *first, char *last, double v) {
+    return std::to_chars(first, last, v, std::chars_format::fixed, 1);
 }
 
-char *field(char *p, int64_t v, int width) {
-    char text[24];
-    auto [end, ec] = std::to_chars(text, text + sizeof text, v);
-    auto len = ec == std::errc{} ? end - text : 0;
-    for (auto pad = width - len; pad > 0; --pad) {
+std::to_chars_result chars(char *first, char *last, int64_t v) {
+    return std::to_chars(first, last, v);
+}
+
+// v right-aligned in width characters, after blanks blanks.
+template <class T>
+char *field(char *p, int blanks, T v, int width) {
+    char text[64];
+    const auto [end, ec] = chars(text, text + sizeof text, v);
+    const auto len = ec == std::errc{} ? end - text : 0;
+    for (auto pad = blanks + width - len; pad > 0; --pad) {
         *p++ = ' ';
     }
     memcpy(p, text, static_cast<size_t>(len));
@@ -126,159 +139,189 @@ char *line(char *p, const char *name, const sampled *k) {
     const counters none{};
     const counters &c = k ? k->curr : none;
     const counters &o = k ? k->prev : none;
-    double in = static_cast<double>(c.rbytes - o.rbytes);
-    double outb = static_cast<double>(c.obytes - o.obytes);
-    double pin = static_cast<double>(c.ipackets - o.ipackets);
-    double pout = static_cast<double>(c.opackets - o.opackets);
+    const double in = static_cast<double>(c.rbytes - o.rbytes);
+    const double out = static_cast<double>(c.obytes - o.obytes);
+    const double pin = static_cast<double>(c.ipackets - o.ipackets);
+    const double pout = static_cast<double>(c.opackets - o.opackets);
     const double missing = -1.0;
     size_t len = strnlen(name, IF_NAMESIZE);
     memcpy(p, name, len);
     for (p += len; len < namewidth; ++len) {
         *p++ = ' ';
     }
-    *p++ = ' ';
-    p = field(p, k ? in / secs : missing, 14);
-    *p++ = ' ';
-    p = field(p, k ? outb / secs : missing, 14);
-    *p++ = ' ';
-    p = field(p, k ? pin / secs : missing, 8);
-    *p++ = ' ';
-    p = field(p, k ? pout / secs : missing, 8);
-    *p++ = ' ';
-    *p++ = ' ';
-    p = field(p, static_cast<double>(c.ierrors - o.ierrors) / secs, 6);
-    *p++ = ' ';
-    p = field(p, static_cast<double>(c.oerrors - o.oerrors) / secs, 6);
-    *p++ = ' ';
-    p = field(p, static_cast<double>(c.collisions - o.collisions) / secs, 6);
-    *p++ = ' ';
-    p = field(p, (in + outb) / secs, 14);
-    *p++ = ' ';
-    p = field(p, (pin + pout) / secs, 8);
-    *p++ = ' ';
-    *p++ = ' ';
-    p = field(p, static_cast<int64_t>(c.drops - o.drops), 8);
+    const struct {
+        double v;
+        int blanks;
+        int width;
+    } rates[] = {{k ? in / secs : missing, 1, 14},
+                 {k ? out / secs : missing, 1, 14},
+                 {k ? pin / secs : missing, 1, 8},
+                 {k ? pout / secs : missing, 1, 8},
+                 {static_cast<double>(c.ierrors - o.ierrors) / secs, 2, 6},
+                 {static_cast<double>(c.oerrors - o.oerrors) / secs, 1, 6},
+                 {static_cast<double>(c.collisions - o.collisions) / secs, 1, 6},
+                 {(in + out) / secs, 1, 14},
+                 {(pin + pout) / secs, 1, 8}};
+    for (const auto &r : rates) {
+        p = field(p, r.blanks, r.v, r.width);
+    }
+    p = field(p, 2, static_cast<int64_t>(c.drops - o.drops), 8);
     *p++ = '\n';
     return p;
 }
 
-// Send a dump request and hand every message of the dump that answers it
-// to take.  False, with errno set, when the kernel refuses the dump or the
-// socket fails.
-bool dump(nlmsghdr *req, void (*take)(const nlmsghdr *)) {
-    req->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req->nlmsg_seq = ++seq;
-    if (send(nl, req, req->nlmsg_len, 0) < 0) {
-        return false;
+// A request: the header and the message it carries.
+template <class Body>
+struct request {
+    nlmsghdr nh;
+    Body body;
+};
+
+// The next request of type with body; flags beside NLM_F_REQUEST.
+template <class Body>
+request<Body> ask(uint16_t type, uint16_t flags, const Body &body) {
+    request<Body> r{};
+    r.nh.nlmsg_len = sizeof r;
+    r.nh.nlmsg_type = type;
+    r.nh.nlmsg_flags = static_cast<uint16_t>(NLM_F_REQUEST | flags);
+    r.nh.nlmsg_seq = ++seq;
+    r.body = body;
+    return r;
+}
+
+// Send the n requests, numbered one after another, in one datagram, and
+// hand every message that answers them to take(message, the request's
+// place) until each is answered: a dump by its NLMSG_DONE, any other
+// request by its one answer, an error (for a link's statistics: the link
+// is gone, its counters stay).  An error that answers a dump fails.
+template <class Body, class Take>
+void exchange(const request<Body> *reqs, size_t n, const char *what, Take take) {
+    if (send(nl, reqs, n * sizeof *reqs, 0) < 0) {
+        fail(what);
     }
-    for (;;) {
-        ssize_t n = recv(nl, buf, sizeof buf, 0);
-        if (n < 0 && errno == EINTR) {
+    const bool dump = (reqs->nh.nlmsg_flags & NLM_F_DUMP) != 0;
+    const unsigned first = reqs->nh.nlmsg_seq;
+    const size_t room = dump ? sizeof rx : answerroom;
+    for (size_t answered = 0; answered < n;) {
+        const size_t want = dump ? 1 : n - answered;
+        for (size_t j = 0; j < want; ++j) {
+            rxiov[j] = iovec{rx + j * room, room};
+            rxmsg[j] = mmsghdr{};
+            rxmsg[j].msg_hdr.msg_iov = &rxiov[j];
+            rxmsg[j].msg_hdr.msg_iovlen = 1;
+        }
+        const int got = recvmmsg(nl, rxmsg, static_cast<unsigned>(want), MSG_WAITFORONE, nullptr);
+        if (got < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
+        if (got <= 0) {
+            fail("recvmmsg");
         }
-        auto len = static_cast<unsigned>(n);
-        for (auto *nh = reinterpret_cast<nlmsghdr *>(buf); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
-            if (nh->nlmsg_seq != seq) {
-                continue;
+        for (size_t j = 0; j < static_cast<size_t>(got); ++j) {
+            if (rxmsg[j].msg_hdr.msg_flags & MSG_TRUNC) {
+                errno = EMSGSIZE;
+                fail(what);
             }
-            if (nh->nlmsg_type == NLMSG_DONE) {
-                return true;
+            auto len = rxmsg[j].msg_len;
+            for (auto *nh = reinterpret_cast<nlmsghdr *>(rx + j * room); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
+                const unsigned k = nh->nlmsg_seq - first;
+                if (k >= n) {
+                    continue;  // not an answer to these
+                }
+                if (dump && nh->nlmsg_type == NLMSG_ERROR) {
+                    const int error = static_cast<const nlmsgerr *>(NLMSG_DATA(nh))->error;
+                    errno = error ? -error : EIO;
+                    fail(what);
+                }
+                if (nh->nlmsg_type != NLMSG_DONE && nh->nlmsg_type != NLMSG_ERROR) {
+                    take(nh, k);
+                }
+                answered += !dump || nh->nlmsg_type == NLMSG_DONE;
             }
-            if (nh->nlmsg_type == NLMSG_ERROR) {
-                const auto *err = static_cast<const nlmsgerr *>(NLMSG_DATA(nh));
-                errno = err->error ? -err->error : EIO;
-                return false;
-            }
-            take(nh);
         }
     }
 }
 
-// A name attribute's text, at most IF_NAMESIZE - 1 characters, into a
-// zero-filled name.
-void copyname(char (&to)[IF_NAMESIZE], const rtattr *rta) {
+// One dump of type with body, each message of it handed to take.
+template <class Body>
+void dump(uint16_t type, const Body &body, const char *what, void (*take)(const nlmsghdr *)) {
+    const request<Body> r = ask(type, NLM_F_DUMP, body);
+    exchange(&r, 1, what, [take](const nlmsghdr *nh, unsigned) { take(nh); });
+}
+
+// The message M that nh carries when nh is of type, else null.
+template <class M>
+const M *carried(const nlmsghdr *nh, uint16_t type) {
+    return nh->nlmsg_type == type && nh->nlmsg_len >= NLMSG_SPACE(sizeof(M)) ? static_cast<const M *>(NLMSG_DATA(nh))
+                                                                             : nullptr;
+}
+
+// The attribute of type that follows m, the message nh carries, or null.
+template <class M>
+const rtattr *attribute(const nlmsghdr *nh, const M *m, unsigned short type) {
+    if (!m) {
+        return nullptr;
+    }
+    auto len = static_cast<unsigned>(nh->nlmsg_len - NLMSG_SPACE(sizeof(M)));
+    const auto *rta = reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(m) + NLMSG_ALIGN(sizeof(M)));
+    for (; RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
+        if (rta->rta_type == type) {
+            return rta;
+        }
+    }
+    return nullptr;
+}
+
+// A link's index with a name attribute's text, at most IF_NAMESIZE - 1
+// characters.
+linkname named(unsigned index, const rtattr *rta) {
+    linkname l{index, {}};
     const auto *text = static_cast<const char *>(RTA_DATA(rta));
-    memcpy(to, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof to - 1)));
+    memcpy(l.name, text, strnlen(text, std::min<size_t>(RTA_PAYLOAD(rta), sizeof l.name - 1)));
+    return l;
 }
 
 // One link of the link dump: its index and name.
 void takelink(const nlmsghdr *nh) {
-    const auto *ifi = static_cast<const ifinfomsg *>(NLMSG_DATA(nh));
-    if (nh->nlmsg_type != RTM_NEWLINK || nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifi)) {
-        return;
+    const auto *ifi = carried<ifinfomsg>(nh, RTM_NEWLINK);
+    if (const rtattr *name = attribute(nh, ifi, IFLA_IFNAME)) {
+        links.push_back(named(static_cast<unsigned>(ifi->ifi_index), name));
     }
-    auto len = static_cast<unsigned>(IFLA_PAYLOAD(nh));
-    for (const auto *rta = IFLA_RTA(ifi); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-        if (rta->rta_type != IFLA_IFNAME) {
-            continue;
+}
+
+// One address of the address dump: a label that holds a colon names a
+// logical interface.
+void takeaddr(const nlmsghdr *nh) {
+    const auto *ifa = carried<ifaddrmsg>(nh, RTM_NEWADDR);
+    if (const rtattr *label = attribute(nh, ifa, IFA_LABEL)) {
+        linkname l = named(ifa->ifa_index, label);
+        if (strchr(l.name, ':')) {
+            labels.push_back(l);
         }
-        linkname l{static_cast<unsigned>(ifi->ifi_index), {}};
-        copyname(l.name, rta);
-        links.push_back(l);
-        return;
     }
 }
 
 // The links that exist now, by index.
 void linktable() {
     struct {
-        nlmsghdr nh;
         ifinfomsg ifi;
         rtattr mask;
         uint32_t maskbits;
-    } req{};
-    req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifi) + RTA_LENGTH(sizeof req.maskbits);
-    req.nh.nlmsg_type = RTM_GETLINK;
-    req.ifi.ifi_family = AF_UNSPEC;
-    req.mask.rta_type = IFLA_EXT_MASK;
-    req.mask.rta_len = RTA_LENGTH(sizeof req.maskbits);
-    req.maskbits = RTEXT_FILTER_SKIP_STATS;
-    if (!dump(&req.nh, takelink)) {
-        fail("RTM_GETLINK");
-    }
+    } body{};
+    body.ifi.ifi_family = AF_UNSPEC;
+    body.mask.rta_type = IFLA_EXT_MASK;
+    body.mask.rta_len = RTA_LENGTH(sizeof body.maskbits);
+    body.maskbits = RTEXT_FILTER_SKIP_STATS;
+    dump(RTM_GETLINK, body, "RTM_GETLINK", takelink);
     std::sort(links.begin(), links.end(), [](const linkname &a, const linkname &b) { return a.index < b.index; });
     slotof.assign(links.size(), -1);
 }
 
-// One address of the address dump: a label that holds a colon names a
-// logical interface.
-void takeaddr(const nlmsghdr *nh) {
-    const auto *ifa = static_cast<const ifaddrmsg *>(NLMSG_DATA(nh));
-    if (nh->nlmsg_type != RTM_NEWADDR || nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifa)) {
-        return;
-    }
-    auto len = static_cast<unsigned>(IFA_PAYLOAD(nh));
-    for (const auto *rta = IFA_RTA(ifa); RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-        if (rta->rta_type != IFA_LABEL) {
-            continue;
-        }
-        linkname l{ifa->ifa_index, {}};
-        copyname(l.name, rta);
-        if (strchr(l.name, ':')) {
-            labels.push_back(l);
-        }
-        return;
-    }
-}
-
 // The logical interfaces: every IPv4 address's label.
 void labeltable() {
-    struct {
-        nlmsghdr nh;
-        ifaddrmsg ifa;
-    } req{};
-    req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifa);
-    req.nh.nlmsg_type = RTM_GETADDR;
-    req.ifa.ifa_family = AF_INET;
-    if (!dump(&req.nh, takeaddr)) {
-        fail("RTM_GETADDR");
-    }
+    ifaddrmsg body{};
+    body.ifa_family = AF_INET;
+    dump(RTM_GETADDR, body, "RTM_GETADDR", takeaddr);
     // By link, each link's in the kernel's order.
     std::stable_sort(labels.begin(), labels.end(),
                      [](const linkname &a, const linkname &b) { return a.index < b.index; });
@@ -342,34 +385,30 @@ void showlist(const char *list) {
     }
 }
 
-// The 64-bit counters of a statistics message, into c.  False when it has
-// none.
-bool statsof(const nlmsghdr *nh, counters *c) {
-    const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
-    if (nh->nlmsg_type != RTM_NEWSTATS || nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifsm)) {
-        return false;
-    }
-    auto len = static_cast<unsigned>(nh->nlmsg_len - NLMSG_LENGTH(sizeof *ifsm));
-    const auto *rta =
-        reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(ifsm) + NLMSG_ALIGN(sizeof *ifsm));
-    for (; RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
-        if (rta->rta_type != IFLA_STATS_LINK_64) {
-            continue;
-        }
+// The 64-bit counters of a statistics message, into c; none, c as it was.
+void statsof(const nlmsghdr *nh, counters *c) {
+    if (const rtattr *rta = attribute(nh, carried<if_stats_msg>(nh, RTM_NEWSTATS), IFLA_STATS_LINK_64)) {
         rtnl_link_stats64 s{};
         memcpy(&s, RTA_DATA(rta), std::min<size_t>(RTA_PAYLOAD(rta), sizeof s));
         *c = counters{s.rx_bytes,  s.rx_packets, s.tx_bytes,   s.tx_packets,
                       s.rx_errors, s.tx_errors,  s.collisions, s.rx_dropped};
-        return true;
     }
-    return false;
+}
+
+// The statistics of the link of index, or of every link with index 0.
+if_stats_msg statsbody(unsigned index) {
+    if_stats_msg body{};
+    body.family = AF_UNSPEC;
+    body.ifindex = index;
+    body.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+    return body;
 }
 
 // One link's statistics message of the dump: the counters of a reported
 // link become its current ones.
 void takestats(const nlmsghdr *nh) {
-    const auto *ifsm = static_cast<const if_stats_msg *>(NLMSG_DATA(nh));
-    if (nh->nlmsg_len < NLMSG_LENGTH(sizeof *ifsm)) {
+    const auto *ifsm = carried<if_stats_msg>(nh, RTM_NEWSTATS);
+    if (!ifsm) {
         return;
     }
     auto it = std::lower_bound(links.begin(), links.end(), ifsm->ifindex,
@@ -379,100 +418,25 @@ void takestats(const nlmsghdr *nh) {
     }
     const int slot = slotof[static_cast<size_t>(it - links.begin())];
     if (slot >= 0) {
-        (void)statsof(nh, &counts[static_cast<size_t>(slot)].curr);
+        statsof(nh, &counts[static_cast<size_t>(slot)].curr);
     }
 }
 
 // One statistics dump of all links.
 void sampleall() {
-    struct {
-        nlmsghdr nh;
-        if_stats_msg ifsm;
-    } req{};
-    req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifsm);
-    req.nh.nlmsg_type = RTM_GETSTATS;
-    req.ifsm.family = AF_UNSPEC;
-    req.ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
-    if (!dump(&req.nh, takestats)) {
-        fail("RTM_GETSTATS");
-    }
+    dump(RTM_GETSTATS, statsbody(0), "RTM_GETSTATS", takestats);
 }
 
-// The requests of one link's statistics, sent together in one datagram;
-// the kernel answers each with a datagram of its own, all queued on the
-// socket before the send returns.  A batch is kept well within the room
-// the socket's receive buffer has for answers (between 256 and 280 of
-// them in the default 208 KiB): answers past it are dropped, and the
-// socket's next receive fails with ENOBUFS.
-constexpr size_t batch = 64;
-struct statsreq {
-    nlmsghdr nh;
-    if_stats_msg ifsm;
-};
-static_assert(sizeof(statsreq) == NLMSG_ALIGN(sizeof(statsreq)), "requests are packed without padding");
-statsreq reqs[batch];
-// An answer is a header, the statistics message and rtnl_link_stats64
-// (about 240 bytes): one larger than its room is an error, not a cut
-// figure.
-constexpr size_t answerroom = 512;
-alignas(nlmsghdr) char answers[batch][answerroom];
-iovec answeriov[batch];
-mmsghdr answermsg[batch];
-
-// One request a reported link, in batches; each answer, RTM_NEWSTATS or
-// NLMSG_ERROR (the link is gone: its counters stay), is one request's.
+// One request a reported link, in batches.
 void samplelisted() {
+    request<if_stats_msg> reqs[batch];
     for (size_t first = 0; first < counts.size(); first += batch) {
         const size_t n = std::min(batch, counts.size() - first);
-        const unsigned base = seq + 1;
         for (size_t i = 0; i < n; ++i) {
-            statsreq &r = reqs[i];
-            r = statsreq{};
-            r.nh.nlmsg_len = NLMSG_LENGTH(sizeof r.ifsm);
-            r.nh.nlmsg_type = RTM_GETSTATS;
-            r.nh.nlmsg_flags = NLM_F_REQUEST;
-            r.nh.nlmsg_seq = ++seq;
-            r.ifsm.family = AF_UNSPEC;
-            r.ifsm.ifindex = slotlink[first + i];
-            r.ifsm.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+            reqs[i] = ask(RTM_GETSTATS, 0, statsbody(slotlink[first + i]));
         }
-        if (send(nl, reqs, n * sizeof reqs[0], 0) < 0) {
-            fail("RTM_GETSTATS");
-        }
-        for (size_t answered = 0; answered < n;) {
-            const size_t want = n - answered;
-            for (size_t j = 0; j < want; ++j) {
-                answeriov[j] = iovec{answers[j], answerroom};
-                answermsg[j] = mmsghdr{};
-                answermsg[j].msg_hdr.msg_iov = &answeriov[j];
-                answermsg[j].msg_hdr.msg_iovlen = 1;
-            }
-            const int got = recvmmsg(nl, answermsg, static_cast<unsigned>(want), MSG_WAITFORONE, nullptr);
-            if (got < 0 && errno == EINTR) {
-                continue;
-            }
-            if (got <= 0) {
-                fail("recvmmsg");
-            }
-            for (size_t j = 0; j < static_cast<size_t>(got); ++j) {
-                if (answermsg[j].msg_hdr.msg_flags & MSG_TRUNC) {
-                    errno = EMSGSIZE;
-                    fail("RTM_GETSTATS");
-                }
-                auto len = answermsg[j].msg_len;
-                for (auto *nh = reinterpret_cast<nlmsghdr *>(answers[j]); NLMSG_OK(nh, len); nh = NLMSG_NEXT(nh, len)) {
-                    if (nh->nlmsg_seq - base >= n) {
-                        continue;  // not of this batch
-                    }
-                    if (nh->nlmsg_type == RTM_NEWSTATS) {
-                        (void)statsof(nh, &counts[first + (nh->nlmsg_seq - base)].curr);
-                    } else if (nh->nlmsg_type != NLMSG_ERROR) {
-                        continue;
-                    }
-                    ++answered;
-                }
-            }
-        }
+        exchange(reqs, n, "RTM_GETSTATS",
+                 [first](const nlmsghdr *nh, unsigned k) { statsof(nh, &counts[first + k].curr); });
     }
 }
 

@@ -12,6 +12,7 @@
 #            runs its unit tests and its install test)
 #   fuzz     the libFuzzer targets (fuzz/run.sh)
 #   static   clang-format, clang-tidy and cppcheck (.ci/static.sh)
+#   bench    the tools of the benchmark beside the build (bench/run.sh)
 #   ci       all of the above (.ci/run)
 #
 # It says what it installs, runs apt-get update first, and installs
@@ -30,7 +31,7 @@ cmake                    build test sparc armhf arm64 fuzz static
 make                     build test sparc armhf arm64 fuzz static
 g++                      build test
 libgtest-dev             test static
-iproute2                 test sparc armhf arm64
+iproute2                 test sparc armhf arm64 bench
 man-db                   test sparc armhf arm64
 valgrind                 test
 dpkg-dev                 test sparc armhf arm64
@@ -45,6 +46,8 @@ qemu-user                sparc armhf arm64
 googletest               sparc armhf arm64
 clang                    fuzz static
 libclang-rt-14-dev       fuzz
+ifstat                   bench
+strace                   bench
 clang-tidy               static
 clang-format             static
 cppcheck                 static
@@ -52,14 +55,14 @@ git                      static
 '
 
 usage() {
-    echo "usage: $0 build|test|sparc|armhf|arm64|fuzz|static|ci ..." >&2
+    echo "usage: $0 build|test|sparc|armhf|arm64|fuzz|static|bench|ci ..." >&2
     exit 2
 }
 [[ $# -gt 0 ]] || usage
 tasks=()
 for t in "$@"; do
     case $t in
-    build | test | sparc | armhf | arm64 | fuzz | static) tasks+=("$t") ;;
+    build | test | sparc | armhf | arm64 | fuzz | static | bench) tasks+=("$t") ;;
     ci) tasks+=(build test sparc armhf arm64 fuzz static) ;;
     *) usage ;;
     esac
