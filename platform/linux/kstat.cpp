@@ -1,29 +1,23 @@
 // The Linux stand-in for the kstat library.  Its contract:
-//
-// - kstat_open makes a kstat of module "link" and class "net" for each name
-//   a link bears then, its own and its alternative ones; the chain is never
-//   brought up to date.  A kstat has twelve statistics, made from its
-//   counters at each read in room that serves the kstat read last:
-//   "rbytes64", "ipackets64", "obytes64", "opackets64" (the counters whole),
-//   "collisions", "nocanput", "ierrors", "oerrors", and "rbytes",
-//   "ipackets", "obytes", "opackets" (their low 32 bits).
-// - A reading of the kernel's counters is made by the first kstat_read and
-//   by each read of a kstat that the current reading has served already;
-//   other reads are served from it.  After a reading that served few
-//   kstats of the chain (m of n, m * (2 + n / 1000) < n) it asks for their
-//   links alone, and for any other kstat as it is read, up to ALONE; else,
-//   and then, it reads every link (counters.h).
+// - kstat_open makes a kstat (module "link", class "net") for each name a
+//   link bears then, its own and its alternative ones; the chain is never
+//   brought up to date.  Its statistics (stats below) are made from its
+//   counters at each read, in room that serves the kstat read last.
+// - A reading of the counters is made by the first kstat_read and by each
+//   read of a kstat that the current reading has served; other reads are
+//   served from it.  After a reading that served few kstats it asks for
+//   their links alone, and for any other as it is read, up to ALONE; else,
+//   and then, it reads every link.
 // - A kstat's counters are its name's (binding.h), taken of a reading only
-//   once the link announcements that came while it was read are taken, and
-//   only where those left the name's link as it was (else read again).
-// - When announcements are lost, the name of each kstat is looked up (one
-//   link dump, or a request each when few; any other as it is read).  A
-//   name that passed to a link meanwhile counts from that link's counters
-//   at the next reading; a link that gave up the name and took it back
-//   between two readings can't be told from one that kept it, and counts
-//   what it counted meanwhile.  Nothing of another link is counted.
-// - A read whose name no link bears fails with ENXIO and shows its kept
-//   counters; a reading that fails fails its reads and leaves no data.
+//   where the announcements that came while it was read left the name's
+//   link as it was; else the counters are read again.
+// - When announcements are lost, each name is looked up.  A name that
+//   passed to a link meanwhile counts from that link's next counters; a
+//   link that gave up the name and took it back between two readings
+//   can't be told from one that kept it, and what it counted meanwhile is
+//   counted.  Nothing of another link is ever counted.
+// - A read of a name that no link bears fails (ENXIO) and shows its kept
+//   counters; a reading that fails fails its reads, and they have no data.
 #include "platform/kstat.h"
 
 #include <sys/mman.h>
@@ -104,12 +98,10 @@ struct library {
     unsigned *before;  // those of the reading before
     size_t nserved;
     size_t nbefore;
-    int *asks;            // the links a reading asks for, by index
-    const int *askedfor;  // the links of the requests being answered
-    staged *stage;        // a fetch's counters
+    int *asks;      // the links a fetch asks for, by index
+    staged *stage;  // a fetch's counters
     size_t nstaged;
-    const unsigned *looked;  // the kstats being looked up
-    kstat_t *viewer;         // the kstat whose statistics `view` holds
+    kstat_t *viewer;  // the kstat whose statistics `view` holds
     kstat_named_t view[NSTATS];
     void *room;  // of ks, reads and the binding's eager part
     size_t roomsize;
@@ -137,79 +129,23 @@ int asksocket(library *lib) {
     return lib->ask;
 }
 
-// ---- the binding, told what becomes of the links ----
-
-void told(library *lib, const linkchange &ch) {
-    linkcounters at{};
-    const bool counted = linkcounts(ch, &at);
-    if (ch.gone) {
-        linkgone(&lib->b, ch.link.index, counted ? &at : nullptr);
-        return;
-    }
-    linkbegin(&lib->b, ch.link.index, ch.link.name, counted ? &at : nullptr);
-    size_t pos = 0;
-    for (const char *alt; (alt = linkalt(ch, &pos));) {
-        linkalso(&lib->b, alt);
-    }
-    linkend(&lib->b);
-}
-
-void seen(const linkchange &ch, void *arg) {
-    told(static_cast<library *>(arg), ch);
-}
-
-// An announcement of a link that bears a kstat's name, or that names one:
-// the others change nothing, and their counters are not read.
-bool matters(const linkchange &ch, void *arg) {
-    const binding *b = &static_cast<const library *>(arg)->b;
-    if (bindbound(b, ch.link.index) || bindfind(b, ch.link.name) >= 0) {
-        return true;
-    }
-    size_t pos = 0;
-    for (const char *alt; (alt = linkalt(ch, &pos));) {
-        if (bindfind(b, alt) >= 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool dumpedlink(const nlmsghdr *nh, void *arg) {
-    linkchange ch{};
-    if (parselink(nh, nh->nlmsg_len, &ch)) {
-        told(static_cast<library *>(arg), ch);
-    }
-    return true;
-}
+// ---- the names' links ----
 
 // Every kstat's name looked up, with one dump of the links.
 bool dumplinks(library *lib) {
     const int fd = asksocket(lib);
-    const unsigned since = bindstamp(&lib->b);
-    if (fd < 0 || !rtnl_dump(fd, RTM_GETLINK, dumpedlink, lib, true)) {
+    if (fd < 0 || !linkdumpto(fd, &lib->b)) {
         return false;
     }
-    bindsweep(&lib->b, since);
     lib->doubt = false;
     return true;
-}
-
-const char *lookedname(size_t i, void *arg) {
-    const auto *lib = static_cast<const library *>(arg);
-    return lib->ks[lib->looked[i]].ks_name;
-}
-
-void found(size_t i, const linkchange *link, void *arg) {
-    auto *lib = static_cast<library *>(arg);
-    bindlookup(&lib->b, lib->looked[i], link ? link->link.index : 0, link ? link->link.name : "");
 }
 
 // The names of the kstats of list looked up, each alone.
 void lookup(library *lib, const unsigned *list, size_t m) {
     const int fd = asksocket(lib);
-    lib->looked = list;
-    if (m > 0 && fd >= 0) {
-        (void)asklinks(fd, m, lookedname, found, lib);
+    if (fd >= 0) {
+        (void)linklookupto(fd, &lib->b, list, m);
     }
 }
 
@@ -218,7 +154,7 @@ void lookup(library *lib, const unsigned *list, size_t m) {
 // reading served few kstats, each of those alone and the others as they
 // are read.
 void news(library *lib) {
-    if (lib->watch >= 0 && linknews(lib->watch, seen, lib, matters)) {
+    if (lib->watch >= 0 && linknewsto(lib->watch, &lib->b)) {
         return;
     }
     bindlost(&lib->b);
@@ -245,21 +181,26 @@ void put(int index, const char *name, const linkcounters &c, void *arg) {
 void answered(size_t i, const linkcounters *c, void *arg) {
     auto *lib = static_cast<library *>(arg);
     if (c) {
-        stage(lib, lib->askedfor[i], *c);
+        stage(lib, lib->asks[i], *c);
     }
 }
 
-// Counters of every link (all), or of the links of indexes alone, for the
-// kstats' names.  They count once the announcements that came while they
-// were read are taken, for the names those left alone; when those moved
-// names, they are read again (up to three times in all).  False, with
-// errno set, when they can't be read.
-bool fetch(library *lib, bool all, const int *indexes, size_t m) {
+// Counters of every link (kstats null), or of the links of the m kstats
+// alone.  They count once the announcements that came while they were
+// read are taken, for the names those left alone; when those moved names,
+// they are read again (up to three times in all).  False, with errno set,
+// when they can't be read.
+bool fetch(library *lib, const unsigned *kstats, size_t m) {
     for (int tries = 0;; ++tries) {
         const unsigned epoch = bindepoch(&lib->b);
         lib->nstaged = 0;
-        lib->askedfor = indexes;
-        if (all ? !readcounters(&lib->src, put, lib) : !askcounters(&lib->src, indexes, m, answered, lib)) {
+        size_t links = 0;
+        for (size_t i = 0; kstats && i < m; ++i) {
+            if (const int index = lib->b.of[kstats[i]].index; index > 0) {
+                lib->asks[links++] = index;
+            }
+        }
+        if (kstats ? !askcounters(&lib->src, lib->asks, links, answered, lib) : !readcounters(&lib->src, put, lib)) {
             return false;
         }
         const unsigned changes = lib->b.changes;
@@ -279,15 +220,16 @@ void readall(library *lib) {
     if (lib->doubt) {
         (void)dumplinks(lib);
     }
-    lib->readok = fetch(lib, true, nullptr, 0);
+    lib->readok = fetch(lib, nullptr, 0);
     lib->readerr = lib->readok ? 0 : errno;
     lib->kc.kc_kd = countsfd(lib->src);
 }
 
-// The links of indexes alone.  A kernel (or an emulator) that refuses
-// such requests is asked no more, and the reading reads every link.
-bool ask(library *lib, const int *indexes, size_t m) {
-    if (fetch(lib, false, indexes, m)) {
+// The links of the m kstats alone.  A kernel (or an emulator) that
+// refuses such requests is asked no more, and the reading reads every
+// link.
+bool ask(library *lib, const unsigned *kstats, size_t m) {
+    if (fetch(lib, kstats, m)) {
         return true;
     }
     if (errno != ENOMEM && errno != EINTR) {
@@ -315,15 +257,10 @@ void newreading(library *lib) {
         return;
     }
     lib->asking = true;
-    size_t m = 0;
     for (size_t i = 0; i < lib->nbefore; ++i) {
-        const unsigned k = lib->before[i];
-        if (const int index = lib->b.of[k].index; index > 0) {
-            lib->asks[m++] = index;
-            lib->reads[k].asked = lib->reading;
-        }
+        lib->reads[lib->before[i]].asked = lib->reading;
     }
-    if (!ask(lib, lib->asks, m) && lib->asking) {
+    if (!ask(lib, lib->before, lib->nbefore) && lib->asking) {
         lib->readok = false;
         lib->readerr = errno;
         return;
@@ -548,8 +485,7 @@ kid_t kstat_read(kstat_ctl_t *kc, kstat_t *ksp, void *buf) {
         if (lib->alone < ALONE) {
             ++lib->alone;
             r.asked = lib->reading;
-            const int index = name.index;
-            (void)ask(lib, &index, 1);
+            (void)ask(lib, &k, 1);
         } else {
             readall(lib);
         }

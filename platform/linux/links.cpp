@@ -180,6 +180,86 @@ bool asklinks(int fd, size_t m, const char *(*name)(size_t, void *), void (*foun
     return l.refused == 0;
 }
 
+void linktell(binding *b, const linkchange &ch) {
+    linkcounters at{};
+    const bool counted = linkcounts(ch, &at);
+    if (ch.gone) {
+        linkgone(b, ch.link.index, counted ? &at : nullptr);
+        return;
+    }
+    linkbegin(b, ch.link.index, ch.link.name, counted ? &at : nullptr);
+    size_t pos = 0;
+    for (const char *alt; (alt = linkalt(ch, &pos));) {
+        linkalso(b, alt);
+    }
+    linkend(b);
+}
+
+namespace {
+
+void tell(const linkchange &ch, void *arg) {
+    linktell(static_cast<binding *>(arg), ch);
+}
+
+// An announcement of a link that bears a name, or that names one: the
+// others change nothing, and their counters are not read.
+bool matters(const linkchange &ch, void *arg) {
+    const auto *b = static_cast<const binding *>(arg);
+    if (bindbound(b, ch.link.index) || bindfind(b, ch.link.name) >= 0) {
+        return true;
+    }
+    size_t pos = 0;
+    for (const char *alt; (alt = linkalt(ch, &pos));) {
+        if (bindfind(b, alt) >= 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool dumped(const nlmsghdr *nh, void *arg) {
+    linkchange ch{};
+    if (parselink(nh, nh->nlmsg_len, &ch)) {
+        linktell(static_cast<binding *>(arg), ch);
+    }
+    return true;
+}
+
+struct naming {
+    binding *b;
+    const unsigned *list;
+};
+
+const char *named(size_t i, void *arg) {
+    const auto *n = static_cast<const naming *>(arg);
+    return n->b->names + n->list[i] * n->b->stride;
+}
+
+void found(size_t i, const linkchange *link, void *arg) {
+    auto *n = static_cast<naming *>(arg);
+    bindlookup(n->b, n->list[i], link ? link->link.index : 0, link ? link->link.name : "");
+}
+
+}  // namespace
+
+bool linknewsto(int fd, binding *b) {
+    return linknews(fd, tell, b, matters);
+}
+
+bool linkdumpto(int fd, binding *b) {
+    const unsigned since = bindstamp(b);
+    if (!rtnl_dump(fd, RTM_GETLINK, dumped, b, true)) {
+        return false;
+    }
+    bindsweep(b, since);
+    return true;
+}
+
+bool linklookupto(int fd, binding *b, const unsigned *list, size_t m) {
+    naming n{b, list};
+    return m == 0 || asklinks(fd, m, named, found, &n);
+}
+
 namespace {
 
 // The table, the subscription that tells whether it is current, and the

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 
+#include "platform/linux/binding.h"
 #include "platform/linux/counters.h"
 #include "platform/linux/table.h"
 
@@ -97,5 +98,25 @@ bool linknews(int fd, void (*seen)(const linkchange &, void *), void *arg,
 // with errno set, when the requests are refused.
 bool asklinks(int fd, size_t m, const char *(*name)(size_t i, void *arg),
               void (*found)(size_t i, const linkchange *link, void *arg), void *arg);
+
+// What link messages tell the binding of names to links.
+
+// A link message: the link bears its own name and its alternative names,
+// counted as the message says; or it is gone.
+void linktell(binding *b, const linkchange &ch);
+
+// The announcements that came on the subscription since the last call
+// (linknews), told to the binding: those of a link that bears one of its
+// names or that names one.  False when announcements were lost.
+bool linknewsto(int fd, binding *b);
+
+// Every name of the binding looked up with one dump of the links, on a
+// socket of rtnl_socket().  False, with errno set, when it can't be
+// dumped.
+bool linkdumpto(int fd, binding *b);
+
+// The names list[0] to list[m - 1] of the binding looked up, each alone
+// (asklinks).  False, with errno set, when the requests are refused.
+bool linklookupto(int fd, binding *b, const unsigned *list, size_t m);
 
 #endif

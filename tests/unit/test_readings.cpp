@@ -203,6 +203,18 @@ TEST_F(Readings, WhatANameReadsThroughItsLinksChanges) {
            },
            {{"va", 50000}, {"vb", 70000}}},
           {[] { traffic(30, 2); }, {{"va", 50200}}}}},
+        {"names swapped while their links are asked for: asked again for their new links",
+         50,
+         {{[] {}, {{"va", 50000}, {"vb", 70000}}},
+          {[] {
+               add(90, "vnew", history(90000));
+               hold(1);
+               rename(10, "vtmp");
+               rename(90, "va");
+               rename(10, "vnew");
+           },
+           {{"va", 50000}, {"vb", 70000}},
+           {"stats 10 11", "stats 90 11"}}}},
         {"an alternative name reads its link, and follows it",
          0,
          {{[] {
