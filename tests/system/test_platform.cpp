@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -25,6 +26,7 @@
 #include "platform/kstat.h"
 #include "platform/sockio.h"
 #include "tests/support/netns.h"
+#include "tests/support/run.h"
 
 namespace {
 
@@ -40,6 +42,13 @@ kstat_ctl_t *openkc() {
     }
     handles.push_back(kc);
     return kc;
+}
+
+// Whether a link's alternative names can be read here: user-mode emulation
+// of a processor of the other byte order translates the messages of the
+// link table but not the list that holds them (IFLA_PROP_LIST).
+bool altnamesread() {
+    return !emulated() || std::endian::native == std::endian::little;
 }
 
 // The library takes writable names.
@@ -153,12 +162,13 @@ TEST(Kstat, OneKstatPerLinkPresentAtOpenNamedByTheLink) {
     // Made after the open: the chain is never brought up to date.
     netns::ip("link add vc type veth peer name vd");
     netns::ip("link property add dev vb altname later");
-    EXPECT_EQ(chainnames(kc), (strings{"lo", "uplink", "va", "vb"}));
-    for (const char *name : {"lo", "uplink", "va", "vb"}) {
+    const strings chain = altnamesread() ? strings{"lo", "uplink", "va", "vb"} : strings{"lo", "va", "vb"};
+    EXPECT_EQ(chainnames(kc), chain);
+    for (const string &name : chain) {
         SCOPED_TRACE(name);
         kstat_t *ksp = find(kc, name);
         ASSERT_NE(ksp, nullptr);
-        EXPECT_STREQ(ksp->ks_name, name);
+        EXPECT_EQ(ksp->ks_name, name);
         EXPECT_GE(kstat_read(kc, ksp, nullptr), 0);
     }
     for (const char *name : {"vc", "vd", "later", "nosuch", "v", "vab", "lo:1", ""}) {
@@ -406,6 +416,11 @@ TEST(Kstat, AKstatIsTheLinkThatBearsItsName) {
         {{"link property del dev vr altname va", "send vr vq2"}, false},
     };
     for (const auto &s : steps) {
+        const bool alt = std::any_of(s.commands.begin(), s.commands.end(),
+                                     [](const string &c) { return c.find("altname") != string::npos; });
+        if (alt && !altnamesread()) {
+            continue;
+        }
         std::ostringstream what;
         for (const string &c : s.commands) {
             what << c << "; ";
