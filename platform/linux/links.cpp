@@ -134,7 +134,6 @@ struct looking {
     const char *(*name)(size_t, void *);
     void (*found)(size_t, const linkchange *, void *);
     void *arg;
-    int refused;
 };
 
 size_t linkrequest(size_t i, nlmsghdr *room, void *arg) {
@@ -152,17 +151,12 @@ size_t linkrequest(size_t i, nlmsghdr *room, void *arg) {
 }
 
 void linkanswer(size_t i, const nlmsghdr *nh, size_t len, void *arg) {
-    auto *l = static_cast<looking *>(arg);
+    const auto *l = static_cast<const looking *>(arg);
     linkchange c{};
-    if (parselink(nh, len, &c)) {
+    if (!nh) {
+        l->found(i, nullptr, l->arg);
+    } else if (parselink(nh, len, &c)) {
         l->found(i, &c, l->arg);
-    } else if (nh->nlmsg_type == NLMSG_ERROR) {
-        const int err = rtnl_error(nh, len);
-        if (err == ENODEV) {
-            l->found(i, nullptr, l->arg);
-        } else if (err != 0) {
-            l->refused = err;
-        }
     }
 }
 
@@ -172,12 +166,8 @@ bool asklinks(int fd, size_t m, const char *(*name)(size_t, void *), void (*foun
               void *arg) {
     // An answer takes 2.3 to 2.7 KiB of the receive buffer (a link with
     // many alternative names more: its answer may find no room).
-    looking l{name, found, arg, 0};
-    if (!rtnl_ask(fd, m, 4096, linkrequest, linkanswer, &l)) {
-        return false;
-    }
-    errno = l.refused;
-    return l.refused == 0;
+    looking l{name, found, arg};
+    return rtnl_ask(fd, m, 4096, linkrequest, linkanswer, &l);
 }
 
 void linktell(binding *b, const linkchange &ch) {

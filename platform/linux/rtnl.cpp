@@ -258,6 +258,7 @@ namespace {
 struct asking {
     void (*answer)(size_t, const nlmsghdr *, size_t, void *);
     void *arg;
+    int refused;      // by an error answer
     size_t at;        // the first request of the datagram
     unsigned seq;     // its number
     size_t k;         // requests in it
@@ -267,7 +268,15 @@ struct asking {
 bool answered(const nlmsghdr *nh, size_t len, void *arg) {
     auto *a = static_cast<asking *>(arg);
     ++a->answered;
-    a->answer(a->at + (nh->nlmsg_seq - a->seq), nh, len, a->arg);
+    const size_t i = a->at + (nh->nlmsg_seq - a->seq);
+    const int err = nh->nlmsg_type == NLMSG_ERROR ? rtnl_error(nh, len) : 0;
+    if (err == ENODEV) {
+        a->answer(i, nullptr, 0, a->arg);
+    } else if (err != 0) {
+        a->refused = err;
+    } else if (nh->nlmsg_type != NLMSG_ERROR) {
+        a->answer(i, nh, len, a->arg);
+    }
     return a->answered < a->k;
 }
 
@@ -278,7 +287,7 @@ bool rtnl_ask(int fd, size_t m, size_t answer, size_t (*make)(size_t i, nlmsghdr
     constexpr size_t MOST = 64;
     const size_t batch = std::clamp<size_t>(static_cast<size_t>(nlsys_room(fd)) / answer, 1, MOST);
     alignas(nlmsghdr) static char reqs[MOST * RTNL_REQROOM];
-    asking a{take, arg, 0, 0, 0, 0};
+    asking a{take, arg, 0, 0, 0, 0, 0};
     for (; a.at < m; a.at += a.k) {
         a.k = std::min(batch, m - a.at);
         a.answered = 0;
@@ -299,7 +308,8 @@ bool rtnl_ask(int fd, size_t m, size_t answer, size_t (*make)(size_t i, nlmsghdr
             return false;
         }
     }
-    return true;
+    errno = a.refused;
+    return a.refused == 0;
 }
 
 const rtattr *rtnl_attrs(const nlmsghdr *nh, size_t len, size_t hdrlen, size_t *rest) {

@@ -55,10 +55,11 @@ bool rtnl_dump(int fd, int type, bool (*take)(const nlmsghdr *, void *), void *a
 // as it takes them, into the socket's receive buffer, so a datagram holds
 // as many as that holds answers of `answer` bytes each (as the kernel
 // counts them there); what is there when it is sent is all that comes.
-// Each answer, a reply or an error, goes to answer(i, message, bytes
-// received of it, arg); a request whose answer found no room gets none.
-// False, with errno set, when the requests can't be sent or the socket
-// fails.
+// Each reply goes to take(i, message, bytes received of it, arg); an
+// error answer ENODEV (the kernel has no such link) to take(i, null, 0,
+// arg); a request whose answer found no room gets none.  False, with
+// errno set, when the requests can't be sent, the socket fails, or an
+// error answer refuses one.
 constexpr size_t RTNL_REQROOM = 64;
 bool rtnl_ask(int fd, size_t m, size_t answer, size_t (*make)(size_t i, nlmsghdr *room, void *arg),
               void (*take)(size_t i, const nlmsghdr *nh, size_t len, void *arg), void *arg);
