@@ -123,6 +123,20 @@ TEST_F(Readings, FewAreAskedForManyDumped) {
         }
         EXPECT_EQ(kernel.asked, r.asked);
     }
+
+    // Read again, lo begins a reading; va, not yet served by it, comes
+    // from it, without the traffic sent since; read again, it does not.
+    read("lo");
+    traffic(10, 1);
+    const auto now = static_cast<int64_t>(linkof(10).c.rxbytes);
+    EXPECT_EQ(read("va"), now - 100);
+    EXPECT_EQ(read("va"), now);
+    // What a read brings in can be copied out too.
+    kstat_t *va = ks("va");
+    std::vector<kstat_named_t> copy(va->ks_ndata);
+    ASSERT_GE(kstat_read(kc, va, copy.data()), 0);
+    ASSERT_EQ(va->ks_data_size, copy.size() * sizeof copy[0]);
+    EXPECT_EQ(memcmp(copy.data(), va->ks_data, va->ks_data_size), 0);
 }
 
 // Requests go in datagrams of as many as the receive buffer holds the
