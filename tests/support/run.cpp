@@ -52,8 +52,10 @@ child start(const std::string &prog, const strings &args, const how &h) {
             path = getenv("ZORVAT_EMULATOR");
         }
         words.emplace_back(getenv("ZORVAT_EMULATOR"));
+        // The emulator's command line ends with the target's loader
+        // (cmake/cross-linux-gnu.cmake), which names the program so.
         if (h.argv0) {
-            words.emplace_back("-0");
+            words.emplace_back("--argv0");
             words.emplace_back(h.argv0);
         }
         words.push_back(prog);
