@@ -118,8 +118,18 @@ child start(const std::string &prog, const strings &args, const how &h) {
     }
     posix_spawnattr_setflags(&at, flags);
 
+    std::vector<char *> envp;
+    for (char **e = environ; *e; ++e) {
+        envp.push_back(*e);
+    }
+    strings env = h.env;
+    for (auto &e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
     child c;
-    int rc = posix_spawnp(&c.pid, path.c_str(), &fa, &at, argv.data(), environ);
+    int rc = posix_spawnp(&c.pid, path.c_str(), &fa, &at, argv.data(), envp.data());
     if (h.ignoresigpipe) {
         sigaction(SIGPIPE, &old, nullptr);
     }
