@@ -12,6 +12,23 @@ if(CPACK_ZORVAT_STATIC AND CPACK_GENERATOR MATCHES "^(DEB|RPM)$")
                       "make the package from a build without -DZORVAT_STATIC=ON")
 endif()
 
+# The same commit packaged twice gives the same bytes, whatever the
+# folder, the time, the umask, the locale or the time zone, when
+# SOURCE_DATE_EPOCH is set (to the commit's time, say): its time is the
+# time of every file in the packages and the build time that the RPM
+# records.  The staged files' modes and times (staged-files.cmake) and the
+# Debian package's members (deb-members.cmake) are set by the scripts that cpack runs.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/staged-files.cmake)
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-members.cmake)
+endif()
+if(CPACK_GENERATOR STREQUAL "RPM" AND DEFINED ENV{SOURCE_DATE_EPOCH})
+  # The build host too, which the RPM records.
+  string(APPEND CPACK_RPM_SPEC_MORE_DEFINE "\n%define use_source_date_epoch_as_buildtime 1"
+                                           "\n%define clamp_mtime_to_source_date_epoch 1"
+                                           "\n%define _buildhost reproducible")
+endif()
+
 if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_COMPONENTS_ALL Unspecified debian)
 elseif(CPACK_GENERATOR STREQUAL "RPM")

@@ -10,10 +10,17 @@
 #   armhf    the 32-bit ARM cross build and its suite under emulation (.ci/arm.sh)
 #   arm64    the 64-bit ARM cross build and its suite under emulation (.ci/arm.sh
 #            runs its unit tests and its install test)
+#   armel i386 mips64el mipsel ppc64el riscv64 s390x
+#            the cross build for that Debian architecture and its suite under
+#            emulation (.ci/cross.sh runs the whole suite of i386 and s390x,
+#            the unit tests and the install test of the others)
+#   bareroot the README's test command in a bare root of another Debian
+#            release (.ci/bare-root.sh)
 #   fuzz     the libFuzzer targets (fuzz/run.sh)
 #   static   clang-format, clang-tidy and cppcheck (.ci/static.sh)
+#   repro    two builds of the packages, compared (.ci/reproducible.sh)
 #   bench    the tools of the benchmark beside the build (bench/run.sh)
-#   ci       all of the above (.ci/run)
+#   ci       all of the above but bench (.ci/run)
 #
 # It says what it installs, runs apt-get update first, and installs
 # nothing when every package is there already (so it needs root, or sudo,
@@ -25,25 +32,32 @@ set -euo pipefail
 # parts that find a tool missing skip themselves (valgrind, groff, ip,
 # lintian, rpmbuild, rpmlint, bash-completion), so "test" lists all of them
 # for a run that leaves none out.  The cross builds' install tests check
-# their packages (sparc64, armhf, arm64) with lintian too.
+# their packages with lintian too.
 packages='
-cmake                    build test sparc armhf arm64 fuzz static
-make                     build test sparc armhf arm64 fuzz static
-g++                      build test
+cmake                    build test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x fuzz static repro
+make                     build test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x fuzz static repro
+g++                      build test repro
 libgtest-dev             test static
-iproute2                 test sparc armhf arm64 bench
-man-db                   test sparc armhf arm64
+iproute2                 test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x bench
+man-db                   test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x repro
 valgrind                 test
-dpkg-dev                 test sparc armhf arm64
-lintian                  test sparc armhf arm64
-rpm                      test
+dpkg-dev                 test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x repro
+lintian                  test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x
+rpm                      test repro
 rpmlint                  test
-bash-completion          test sparc armhf arm64
+bash-completion          test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x
 g++-sparc64-linux-gnu    sparc
 g++-arm-linux-gnueabihf  armhf
 g++-aarch64-linux-gnu    arm64
-qemu-user                sparc armhf arm64
-googletest               sparc armhf arm64
+g++-arm-linux-gnueabi    armel
+g++-i686-linux-gnu       i386
+g++-mips64el-linux-gnuabi64 mips64el
+g++-mipsel-linux-gnu     mipsel
+g++-powerpc64le-linux-gnu ppc64el
+g++-riscv64-linux-gnu    riscv64
+g++-s390x-linux-gnu      s390x
+qemu-user                sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x
+googletest               sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x
 clang                    fuzz static
 libclang-rt-14-dev       fuzz
 ifstat                   bench
@@ -51,19 +65,21 @@ strace                   bench
 clang-tidy               static
 clang-format             static
 cppcheck                 static
-git                      static
+git                      static repro bareroot
+debootstrap              bareroot
 '
 
 usage() {
-    echo "usage: $0 build|test|sparc|armhf|arm64|fuzz|static|bench|ci ..." >&2
+    echo "usage: $0 build|test|sparc|armhf|arm64|armel|i386|mips64el|mipsel|ppc64el|riscv64|s390x|fuzz|static|repro|bareroot|bench|ci ..." >&2
     exit 2
 }
 [[ $# -gt 0 ]] || usage
 tasks=()
 for t in "$@"; do
     case $t in
-    build | test | sparc | armhf | arm64 | fuzz | static | bench) tasks+=("$t") ;;
-    ci) tasks+=(build test sparc armhf arm64 fuzz static) ;;
+    build | test | sparc | armhf | arm64 | armel | i386 | mips64el | mipsel | ppc64el | riscv64 | s390x | \
+        fuzz | static | repro | bareroot | bench) tasks+=("$t") ;;
+    ci) tasks+=(build test sparc armhf arm64 armel i386 mips64el mipsel ppc64el riscv64 s390x fuzz static repro bareroot) ;;
     *) usage ;;
     esac
 done

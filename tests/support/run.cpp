@@ -52,8 +52,10 @@ child start(const std::string &prog, const strings &args, const how &h) {
             path = getenv("ZORVAT_EMULATOR");
         }
         words.emplace_back(getenv("ZORVAT_EMULATOR"));
+        // The emulator's command line ends with the target's loader
+        // (cmake/cross-linux-gnu.cmake), which names the program so.
         if (h.argv0) {
-            words.emplace_back("-0");
+            words.emplace_back("--argv0");
             words.emplace_back(h.argv0);
         }
         words.push_back(prog);
@@ -116,8 +118,18 @@ child start(const std::string &prog, const strings &args, const how &h) {
     }
     posix_spawnattr_setflags(&at, flags);
 
+    std::vector<char *> envp;
+    for (char **e = environ; *e; ++e) {
+        envp.push_back(*e);
+    }
+    strings env = h.env;
+    for (auto &e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+
     child c;
-    int rc = posix_spawnp(&c.pid, path.c_str(), &fa, &at, argv.data(), environ);
+    int rc = posix_spawnp(&c.pid, path.c_str(), &fa, &at, argv.data(), envp.data());
     if (h.ignoresigpipe) {
         sigaction(SIGPIPE, &old, nullptr);
     }

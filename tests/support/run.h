@@ -41,6 +41,7 @@ struct how {
     int pipesize = 0;              // the standard output pipe's capacity, when not 0
     strings limits = {};           // options of prlimit(1), e.g. "--as=8000000"
     std::vector<int> closed = {};  // standard descriptors the program starts without
+    strings env = {};              // NAME=value entries added to the environment
 };
 
 // The most of a program's output kept; a program that writes more is

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -422,10 +423,15 @@ TEST_F(Faults, LimitsAtStartEndInAMessageNeverInASignal) {
     if (emulated() || sanitized) {
         GTEST_SKIP() << "the limits would bind the emulator or the sanitizer, not the program";
     }
-    // The limits that cross the band, in KiB.  A static program needs less
-    // and has no loader: below its band the C library's own start-up fails
-    // (exit status 127, or SIGSEGV) before the program runs, and its band
-    // is a page wide, so it is crossed a page at a time.
+    // The limits that cross the band, in KiB.  Below the band the program
+    // never runs: the loader can't map the C library (exit status 127), or
+    // its own start-up dies of SIGSEGV (glibc 2.41's loader does not check
+    // an allocation for its thread-local storage before it writes there).
+    // The loader logs the moment it hands control to the program
+    // (LD_DEBUG=files), so a run that failed is seen to have failed before
+    // any of the program's code ran.  A static program needs less and has
+    // no loader: its C library's own start-up fails alike, unlogged, and
+    // its band is a page wide, so it is crossed a page at a time.
 #ifdef ZORVAT_STATIC
     constexpr bool staticbuild = true;
     constexpr int lowkib = 768, highkib = 2048, stepkib = 4;
@@ -434,11 +440,14 @@ TEST_F(Faults, LimitsAtStartEndInAMessageNeverInASignal) {
     constexpr int lowkib = 2560, highkib = 5120, stepkib = 16;
 #endif
     netns::vethpair();
+    char logdir[] = "/tmp/zorvat-ldlog.XXXXXX";
+    ASSERT_NE(mkdtemp(logdir), nullptr) << strerror(errno);
     const std::vector<runspec> programs = {{"zorvat2", {"1", "1"}}, {"zorvat3", {"lo,va", "1", "1"}}};
     struct limited {
         string limit;
         const runspec *run;
         child c;
+        string log = {};  // the loader's log, LOG.PID
     };
     std::vector<limited> runs;
     for (const runspec &r : programs) {
@@ -449,9 +458,17 @@ TEST_F(Faults, LimitsAtStartEndInAMessageNeverInASignal) {
     // The standard three and the kernel statistics' three (the statistics,
     // two subscriptions to link announcements): no socket for discovery.
     runs.push_back({"--nofile=6", &programs[0], {}});
-    for (limited &l : runs) {
-        // No core file of a run that dies in the C library's start-up.
-        l.c = start(program(l.run->name), l.run->args, {.limits = {l.limit, "--core=0"}});
+    for (size_t i = 0; i < runs.size(); ++i) {
+        limited &l = runs[i];
+        // No core file of a run that dies in the loader.  The loader's log
+        // of a run short of memory goes to a file of its own, shared with
+        // prlimit's loader (not of a run short of descriptors: it holds one).
+        strings env;
+        if (!staticbuild && l.limit.starts_with("--as=")) {
+            l.log = string(logdir) + "/" + std::to_string(i);
+            env = {"LD_DEBUG=files", "LD_DEBUG_OUTPUT=" + l.log};
+        }
+        l.c = start(program(l.run->name), l.run->args, {.limits = {l.limit, "--core=0"}, .env = env});
     }
     const std::vector<string> messages = {"can't open kstat control structure: Cannot allocate memory\n",
                                           "no memory: Cannot allocate memory\n", "SIOCGIFNUM: Cannot allocate memory\n",
@@ -474,11 +491,20 @@ TEST_F(Faults, LimitsAtStartEndInAMessageNeverInASignal) {
         } else {
             // The loader's own failure (a static program's C library's):
             // the program never ran.
-            EXPECT_TRUE(status == 127 || (staticbuild && status == -SIGSEGV)) << describe(l.c);
+            EXPECT_TRUE(status == 127 || status == -SIGSEGV) << describe(l.c);
             EXPECT_FALSE(ran[l.run]) << describe(l.c);
             EXPECT_EQ(l.c.out, "");
+            if (!l.log.empty()) {
+                std::ifstream in(l.log + "." + std::to_string(l.c.pid));
+                std::stringstream loaderlog;
+                loaderlog << in.rdbuf();
+                EXPECT_NE(loaderlog.str(), "") << "the loader left no log";
+                EXPECT_EQ(loaderlog.str().find("transferring control: " + program(l.run->name)), string::npos)
+                    << "the loader handed over to the program, which then ended: " << describe(l.c);
+            }
         }
     }
+    std::filesystem::remove_all(logdir);
     // Every outcome was seen: the band was crossed.
     for (const auto &[status, n] : seen) {
         std::cout << "exit status " << status << ": " << n << " runs\n";
