@@ -35,6 +35,7 @@
 #include "platform/linux/binding.h"
 #include "platform/linux/counters.h"
 #include "platform/linux/links.h"
+#include "platform/linux/room.h"
 #include "platform/linux/rtnl.h"
 
 namespace {
@@ -329,30 +330,6 @@ void release(library *lib) {
     free(lib);
 }
 
-// Room of the sizes, in one mapping, each part 64-byte aligned: its pages
-// made at once (populate), or as they are first touched.  The parts, all
-// null when there is no room.
-template <size_t N>
-std::array<void *, N> mapparts(const std::array<size_t, N> &sizes, void **room, size_t *total, bool populate) {
-    std::array<void *, N> parts{};
-    *total = 0;
-    for (size_t size : sizes) {
-        *total += (size + 63) & ~size_t{63};
-    }
-    *room = mmap(nullptr, *total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | (populate ? MAP_POPULATE : 0),
-                 -1, 0);
-    if (*room == MAP_FAILED) {
-        *room = nullptr;
-        return parts;
-    }
-    char *at = static_cast<char *>(*room);
-    for (size_t i = 0; i < N; ++i) {
-        parts[i] = at;
-        at += (sizes[i] + 63) & ~size_t{63};
-    }
-    return parts;
-}
-
 void makekstat(library *lib, size_t i, const char *name, hrtime_t made) {
     kstat_t &k = lib->ks[i];
     k.ks_crtime = made;
@@ -367,29 +344,14 @@ void makekstat(library *lib, size_t i, const char *name, hrtime_t made) {
     k.ks_private = &lib->reads[i];
 }
 
-// Each name of the links of t, with its link's index and own name: each
-// link's own, then its alternative ones that a kstat can be named, in
-// index order.
-template <typename F>
-void eachname(const linkset &t, F f) {
-    const rtaltname *alt = t.alts.items;
-    const rtaltname *altend = alt + t.alts.count;
-    for (size_t i = 0; i < t.links.count; ++i) {
-        const rtlink &l = t.links.items[i];
-        f(l.name, l.index, l.name);
-        for (; alt != altend && alt->index <= l.index; ++alt) {
-            if (alt->index == l.index && strnlen(alt->name, KSTAT_STRLEN) < KSTAT_STRLEN) {
-                f(alt->name, l.index, l.name);
-            }
-        }
-    }
-}
+// The longest name a kstat can have.
+constexpr size_t LONGEST = KSTAT_STRLEN - 1;
 
 // The kstats of the names of the links of t: each link's own, then its
 // alternative ones, in index order.
 bool makechain(library *lib, const linkset &t) {
     size_t n = 0;
-    eachname(t, [&](const char *, int, const char *) { ++n; });
+    eachname(t, LONGEST, [&](const char *, int, const char *) { ++n; });
     lib->n = n;
     // The parts every kstat has, in one piece whose pages are made at
     // once: one at a time, on first touch, they would cost more than the
@@ -415,11 +377,11 @@ bool makechain(library *lib, const linkset &t) {
     lib->stage = static_cast<staged *>(lazyparts[3]);
     const hrtime_t made = clocktime();
     size_t k = 0;
-    eachname(t, [&](const char *name, int, const char *) { makekstat(lib, k++, name, made); });
+    eachname(t, LONGEST, [&](const char *name, int, const char *) { makekstat(lib, k++, name, made); });
     bindopen(&lib->b, n, lib->ks[0].ks_name, sizeof(kstat_t), parts[2], lazyparts[4]);
     // Each is its link, whose counters it shows as they are.
     k = 0;
-    eachname(t, [&](const char *, int index, const char *own) { bindset(&lib->b, k++, index, own); });
+    eachname(t, LONGEST, [&](const char *, int index, const char *own) { bindset(&lib->b, k++, index, own); });
     return true;
 }
 

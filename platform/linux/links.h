@@ -8,6 +8,7 @@
 #include <net/if.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "platform/linux/binding.h"
 #include "platform/linux/counters.h"
@@ -73,6 +74,24 @@ struct linkset {
     table<rtaltname> alts;
 };
 const linkset *linktable();
+
+// Each name of the links of t, f(name, index, own) with its link's index
+// and own name: each link's own, then its alternative ones of at most
+// longest characters, in index order.
+template <typename F>
+void eachname(const linkset &t, size_t longest, F f) {
+    const rtaltname *alt = t.alts.items;
+    const rtaltname *altend = alt + t.alts.count;
+    for (size_t i = 0; i < t.links.count; ++i) {
+        const rtlink &l = t.links.items[i];
+        f(l.name, l.index, l.name);
+        for (; alt != altend && alt->index <= l.index; ++alt) {
+            if (alt->index == l.index && strnlen(alt->name, longest + 1) <= longest) {
+                f(alt->name, l.index, l.name);
+            }
+        }
+    }
+}
 
 // A subscription to the kernel's link announcements: a socket, or -1 with
 // errno set.  Its receive buffer holds a burst of some thousands of
