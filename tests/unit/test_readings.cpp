@@ -92,6 +92,25 @@ int indexof(const string &name) {
     return name == "lo" ? 1 : name == "va" ? 10 : name == "vb" ? 11 : 20 + std::stoi(name.substr(1));
 }
 
+// The chain has a kstat for each name a link bears at open, its own and
+// then its alternative ones of at most 30 characters (a kstat's longest
+// name), in index order; an alternative name reads its link.
+TEST_F(Readings, AKstatForEachNameOfALinkAtOpen) {
+    links(0);
+    const string thirty(30, 't');
+    altadd(10, thirty);
+    altadd(10, thirty + "l");
+    altadd(11, "uplink");
+    open();
+    strings names;
+    for (const kstat_t *k = kc->kc_chain; k; k = k->ks_next) {
+        names.emplace_back(k->ks_name);
+    }
+    EXPECT_EQ(names, (strings{"lo", "va", thirty, "vb", "uplink"}));
+    EXPECT_EQ(read(thirty), 50000);
+    EXPECT_EQ(read("uplink"), 70000);
+}
+
 // After a reading that served few of the chain's kstats, the next asks for
 // their links alone, and for any other as it is read, up to two; then, and
 // after a reading that served many, it dumps every link's counters.  Each
